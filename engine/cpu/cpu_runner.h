@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+struct Baseline;
+
+// Runs CPU test id (0-8) in worker processes and adds the summed figure to
+// results[id] (and sub-results for ids 4 and 8; test 2 also runs once more
+// with one worker per physical core into primesCrossPlatform).
+void runCpuTest(int id, Baseline* baseline);
+
+// Forks n workers (capped at the area's 256 slots), releases them together
+// and returns the sum of their figures in display units, or 0.0 when a fork
+// failed, no area is mapped, or the workers did not all post within ten
+// seconds per second of test duration after the test time. Late workers are
+// killed; every worker is reaped before this returns.
+double runTestProcesses(int id, Baseline* baseline, int n);
+
+// Inside a worker: runs test id and returns its figure in display units.
+double dispatchCpuTest(int id, std::int32_t seconds, int worker);
+
+// Test seam: called before each fork with the worker index; returning false
+// makes that fork fail as if the system had refused it. Empty: never fails.
+void setForkFailureHookForTesting(std::function<bool(int worker)> allowFork);
+
+// Test seam: the dispatcher used by workers instead of dispatchCpuTest
+// (lets tests run a worker that stalls or finishes at once). Empty: the real
+// dispatcher.
+void setWorkerDispatchForTesting(std::function<double(int id, std::int32_t seconds, int worker)> dispatch);
