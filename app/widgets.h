@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QLayout;
+class QVBoxLayout;
+
+// A slot of fixed width and/or height (a negative size leaves that direction
+// free) holding content at its leading edge, vertically centred. The content
+// keeps its own size inside the slot; a slot larger than its content leaves
+// blank space after it.
+QWidget* frame(QWidget* content, int width, int height = -1);
+
+// An indeterminate circular progress indicator (a ring of ticks that turns
+// while it is visible), drawn at `scale` times its natural size at the
+// leading edge of its area, vertically centred.
+class ProgressSpinner : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kNaturalDiameter = 14;  // pixels at scale 1
+
+    explicit ProgressSpinner(double scale = 1.0, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    static constexpr int kTicks = 12;
+    static constexpr int kStepMilliseconds = 80;
+
+    double scale_;
+    int phase_ = 0;
+    QTimer timer_;
+};
+
+// A titled panel: a label line (a symbol and a text) above a framed area
+// that holds the content.
+class GroupBox : public QWidget {
+    Q_OBJECT
+public:
+    GroupBox(const QString& label, const QIcon& symbol, QWidget* parent = nullptr);
+
+    // The framed area's layout; put the content here.
+    QVBoxLayout* contentLayout() const { return contentLayout_; }
+    QString label() const;
+
+private:
+    QLabel* labelText_;
+    QVBoxLayout* contentLayout_;
+};
