@@ -1,0 +1,165 @@
+// Quitting the application: the program itself runs in a child process
+// (this executable started with "--child <case>") and closes its window at
+// a chosen moment; the test reads how and when the process ended.
+//   idle   no run in progress: the program returns normally
+//   suite  during the CPU suite's first test: the process ends with status
+//          0 at the suite's next check, without running the other tests
+//   row    during a single-row test: the test finishes, then the program
+//          returns normally
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "content_view.h"
+#include "environment.h"
+#include "suite_view.h"
+#include "test_row.h"
+#include "velocitrix_app.h"
+#include "window_test_support.h"
+
+namespace {
+
+// What a child prints when app.run() returned, and the exit code it then
+// uses; a process ended by the suite's check exits 0 without printing it.
+constexpr int kReturnedExitCode = 42;
+
+void say(const QString& line) {
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+int runChild(int argc, char** argv, const QString& scenario) {
+    VelocitrixApp app(argc, argv, &createShortBaseline);
+    ContentView& window = app.window();
+    bool closed = false;
+    const auto closeWindow = [&] {
+        if (closed)
+            return;
+        closed = true;
+        say(QStringLiteral("closing %1").arg(QDateTime::currentMSecsSinceEpoch()));
+        window.close();
+    };
+
+    TestRow* row = window.memoryView()->testRows().at(1);  // test 10
+    if (scenario == QLatin1String("idle")) {
+        QTimer::singleShot(100, &window, closeWindow);
+    } else if (scenario == QLatin1String("suite")) {
+        QObject::connect(window.cpuView(), &SuiteView::testStatusChanged, &window, [&] {
+            if (window.cpuView()->testStatus(0) == TestStatus::running)
+                closeWindow();
+        });
+        QTimer::singleShot(0, &window, [&] { window.cpuView()->runButton()->click(); });
+    } else if (scenario == QLatin1String("row")) {
+        QTimer::singleShot(0, &window, [&] {
+            row->runButton()->click();
+            QTimer::singleShot(100, &window, closeWindow);
+        });
+    } else {
+        return 2;
+    }
+
+    const int status = app.run();
+    say(QStringLiteral("returned %1").arg(status));
+    say(QStringLiteral("result10 %1").arg(takeEngineText(getResultText(app.testState().baseline, 10))));
+    return kReturnedExitCode;
+}
+
+struct ChildOutcome {
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QStringList lines;
+    qint64 closedAtMs = -1;
+    qint64 endedAtMs = -1;
+
+    QString lineStartingWith(const QString& prefix) const {
+        for (const QString& line : lines) {
+            if (line.startsWith(prefix))
+                return line.mid(prefix.size());
+        }
+        return QString();
+    }
+    qint64 msFromCloseToEnd() const { return endedAtMs - closedAtMs; }
+};
+
+ChildOutcome runScenario(const QString& scenario) {
+    ChildOutcome outcome;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), scenario});
+    if (!child.waitForStarted(10000))
+        return outcome;
+    child.waitForFinished(120000);
+    outcome.endedAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (child.state() != QProcess::NotRunning) {
+        child.kill();
+        child.waitForFinished(5000);
+        return outcome;
+    }
+    outcome.exitCode = child.exitCode();
+    outcome.exitStatus = child.exitStatus();
+    outcome.lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString closed = outcome.lineStartingWith(QStringLiteral("closing "));
+    if (!closed.isEmpty())
+        outcome.closedAtMs = closed.toLongLong();
+    return outcome;
+}
+
+}  // namespace
+
+class QuitTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void quittingWhileIdleEndsNormally();
+    void quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck();
+    void quittingDuringASingleRowLetsTheTestFinish();
+};
+
+void QuitTest::quittingWhileIdleEndsNormally() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("idle"));
+    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
+    QCOMPARE(outcome.exitCode, kReturnedExitCode);
+    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
+    QCOMPARE(outcome.lineStartingWith(QStringLiteral("result10 ")), QStringLiteral("0.0 MB/s"));
+}
+
+void QuitTest::quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("suite"));
+    QVERIFY2(outcome.closedAtMs > 0, "the suite never started");
+    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
+    QCOMPARE(outcome.exitCode, 0);
+    // Ended by the suite's check, not by returning from the event loop.
+    QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
+    // Only the test in progress was let finish: the eight others would need
+    // at least 8 s of test time on their own.
+    QVERIFY2(outcome.msFromCloseToEnd() < 8000, qPrintable(QString::number(outcome.msFromCloseToEnd())));
+}
+
+void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("row"));
+    QVERIFY2(outcome.closedAtMs > 0, "the window was never closed");
+    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
+    QCOMPARE(outcome.exitCode, kReturnedExitCode);
+    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
+    const QString result = outcome.lineStartingWith(QStringLiteral("result10 "));
+    QVERIFY(result.endsWith(QStringLiteral(" MB/s")));
+    QVERIFY2(result != QStringLiteral("0.0 MB/s"), "the test was cut short");
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && QByteArray(argv[1]) == "--child") {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return runChild(argc, argv, QString::fromLocal8Bit(argv[2]));
+    }
+    QuitTest test;
+    return runWindowTest(&test, argc, argv);
+}
+
+#include "quit_test.moc"
