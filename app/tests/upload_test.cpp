@@ -1,0 +1,298 @@
+// Uploading from the window against real servers on 127.0.0.1: the prompt
+// that ends a suite and the bar's "Upload Results", each to success and to
+// failure. Results are preset on the record (no benchmark runs here); the
+// suites' completion step raises the prompt as a finished run would.
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "environment.h"
+#include "state/baseline.h"
+#include "suite_view.h"
+#include "test_servers.h"
+#include "widgets.h"
+#include "window_test_support.h"
+
+namespace {
+
+constexpr int kUploadTimeoutMs = 30000;
+constexpr const char* kAccepted = "Success: true\nDBId: 4711\nfilenameSalt: 42\n";
+constexpr const char* kRefused = "Success: false\n";
+const QString kRegistration = QStringLiteral("/baselines/V10/upload-linux.php?userFile=");
+
+// A window over a record whose sixteen results are all present.
+struct CompleteWindow {
+    CompleteWindow() : state(QStringList{QStringLiteral("velocitrix")}, &createShortBaseline), window(state) {
+        presetCompleteResults(state.baseline);
+        window.show();
+    }
+    TestState state;
+    ContentView window;
+};
+
+QMessageBox* waitForAlert(const AlertPresenter* presenter) {
+    QMessageBox* box = nullptr;
+    waitUntil([&] { return (box = presentedAlert(presenter)) != nullptr; }, kUploadTimeoutMs);
+    return box;
+}
+
+bool waitForNoAlert(const AlertPresenter* presenter) {
+    return waitUntil([&] { return presentedAlert(presenter) == nullptr; }, 2000);
+}
+
+QStringList registrations(const vxtest::HttpsTestServer& https) {
+    QStringList paths;
+    for (const std::string& path : https.requestPaths())
+        paths << QString::fromStdString(path);
+    return paths;
+}
+
+}  // namespace
+
+class UploadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void promptYesUploadsThenOffersTheResultsPage();
+    void promptUploadFailureReportsAndLeavesUploadOpen();
+    void barUploadSucceedsAndDismissMarksItUploaded();
+    void barSuccessAlertOpensTheResultsPage();
+    void barUploadFailureCanBeRetriedInFull();
+};
+
+// "Yes" in the prompt: the bar shows "Uploading: " with its spinner while no
+// test can start; on success the panel reports it, the bar offers the
+// results page, and no later suite asks again.
+void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https(kAccepted);
+    QVERIFY2(ftp.started(), ftp.log().c_str());
+    QVERIFY2(https.started(), https.log().c_str());
+    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    CompleteWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+    w.window.memoryView()->suiteFinished();
+    QMessageBox* prompt = presentedAlert(w.window.memoryView()->alertPresenter());
+    QVERIFY(prompt != nullptr);
+    QCOMPARE(prompt->text(), QStringLiteral("Upload Results"));
+    QVERIFY(pressAlertButton(prompt, QStringLiteral("Yes")));
+
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
+    QVERIFY(w.window.uploadingIndicator()->isVisible());
+    QVERIFY(w.window.uploadingIndicator()->findChild<ProgressSpinner*>()->isVisible());
+    QCOMPARE(w.window.uploadingIndicator()->findChild<QLabel*>()->text(), QStringLiteral("Uploading: "));
+    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    // No test may start while the engine uploads.
+    QVERIFY(!anyRunButtonEnabled(w.window));
+
+    QMessageBox* done = waitForAlert(w.window.memoryView()->alertPresenter());
+    QVERIFY(done != nullptr);
+    QCOMPARE(done->text(), QStringLiteral("Upload Successful"));
+    QCOMPARE(done->informativeText(), QStringLiteral("Your results have been succesfully uploaded"));
+    QCOMPARE(alertButtonLabels(done),
+             (QStringList{QStringLiteral("View Results Online"), QStringLiteral("Dismiss")}));
+    QCOMPARE(done->buttonRole(alertButtons(done).at(0)), QMessageBox::AcceptRole);
+    QCOMPARE(done->defaultButton(), alertButtons(done).at(0));
+    QCOMPARE(done->buttonRole(alertButtons(done).at(1)), QMessageBox::RejectRole);
+
+    // The panel's upload marks the results uploaded at once.
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
+    QVERIFY(w.window.viewResultsButton()->isVisible());
+    QVERIFY(!w.window.uploadingIndicator()->isVisible());
+    QVERIFY(!anyRunButtonDisabled(w.window));
+
+    // What was sent: the file written in the home directory, by FTP, and its
+    // name to the results server.
+    const QStringList saved = filesIn(home.path());
+    QCOMPARE(saved.size(), 1);
+    QVERIFY(saved.first().startsWith(QStringLiteral("BL_")));
+    QVERIFY(saved.first().endsWith(QStringLiteral(".vx")));
+    QCOMPARE(ftp.files(), std::vector<std::string>{saved.first().toStdString()});
+    QFile local(QDir(home.path()).filePath(saved.first()));
+    QVERIFY(local.open(QIODevice::ReadOnly));
+    QCOMPARE(local.readAll().toStdString(), ftp.readFile(saved.first().toStdString()));
+    QCOMPARE(registrations(https), QStringList{kRegistration + saved.first()});
+
+    const QUrl page(QStringLiteral("https://%1/baselines/V10/display.php?id=471100042")
+                        .arg(QString::fromStdString(https.hostAndPort())));
+    QVERIFY(pressAlertButton(done, QStringLiteral("View Results Online")));
+    QVERIFY(waitForNoAlert(w.window.memoryView()->alertPresenter()));
+    QCOMPARE(browser.opened, QList<QUrl>{page});
+
+    // The bar's "View Results Online" opens the same page and changes nothing.
+    QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
+    QCOMPARE(browser.opened, (QList<QUrl>{page, page}));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
+
+    // Uploaded: no later suite asks again.
+    w.window.cpuView()->suiteFinished();
+    w.window.memoryView()->suiteFinished();
+    QTest::qWait(100);
+    QVERIFY(presentedAlert(w.window.cpuView()->alertPresenter()) == nullptr);
+    QVERIFY(presentedAlert(w.window.memoryView()->alertPresenter()) == nullptr);
+    QCOMPARE(registrations(https).size(), 1);
+}
+
+void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https(kAccepted);
+    QVERIFY2(https.started(), https.log().c_str());
+    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    // Nothing listens where the results are to go.
+    seam.deployment().ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
+    CompleteWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+    w.window.cpuView()->suiteFinished();
+    QMessageBox* prompt = presentedAlert(w.window.cpuView()->alertPresenter());
+    QVERIFY(prompt != nullptr);
+    QVERIFY(pressAlertButton(prompt, QStringLiteral("Yes")));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
+
+    QMessageBox* failed = waitForAlert(w.window.cpuView()->alertPresenter());
+    QVERIFY(failed != nullptr);
+    QCOMPARE(failed->text(), QStringLiteral("Upload Failed"));
+    QCOMPARE(failed->informativeText(), QStringLiteral("Check network connection and try again"));
+    QCOMPARE(alertButtonLabels(failed), QStringList{QStringLiteral("OK")});
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
+    QVERIFY(w.window.uploadResultsButton()->isVisible());
+    QVERIFY(w.window.uploadResultsButton()->isEnabled());
+    QVERIFY(!anyRunButtonDisabled(w.window));
+    QCOMPARE(registrations(https), QStringList{});
+
+    QVERIFY(pressAlertButton(failed, QStringLiteral("OK")));
+    QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
+    QCOMPARE(browser.opened.size(), 0);
+
+    // Not uploaded: the next suite asks again.
+    w.window.cpuView()->suiteFinished();
+    QVERIFY(presentedAlert(w.window.cpuView()->alertPresenter()) != nullptr);
+}
+
+// The bar's upload: "Uploading: " while it runs; the outcome alert hangs on
+// "Upload Results", which is back while it is up; "Dismiss" then marks the
+// results uploaded without opening anything.
+void UploadTest::barUploadSucceedsAndDismissMarksItUploaded() {
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https(kAccepted);
+    QVERIFY2(ftp.started(), ftp.log().c_str());
+    QVERIFY2(https.started(), https.log().c_str());
+    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    CompleteWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    // A finished suite leaves resultsComplete set; its prompt is declined.
+    w.window.memoryView()->suiteFinished();
+    QVERIFY(pressAlertButton(presentedAlert(w.window.memoryView()->alertPresenter()), QStringLiteral("No")));
+    QVERIFY(waitForNoAlert(w.window.memoryView()->alertPresenter()));
+    QCOMPARE(w.state.resultsComplete(), true);
+
+    QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
+    QCOMPARE(w.state.disableButtons(), true);
+    QVERIFY(w.window.uploadingIndicator()->isVisible());
+    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    QVERIFY(!anyRunButtonEnabled(w.window));
+    QVERIFY(w.window.websiteButton()->isEnabled());
+
+    QMessageBox* done = waitForAlert(w.window.alertPresenter());
+    QVERIFY(done != nullptr);
+    QCOMPARE(done->text(), QStringLiteral("Upload Successful"));
+    QCOMPARE(done->informativeText(), QStringLiteral("Your results have been succesfully uploaded"));
+    QCOMPARE(alertButtonLabels(done),
+             (QStringList{QStringLiteral("View Results Online"), QStringLiteral("Dismiss")}));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
+    QVERIFY(w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(w.state.disableButtons(), false);
+    QCOMPARE(registrations(https).size(), 1);
+
+    QVERIFY(pressAlertButton(done, QStringLiteral("Dismiss")));
+    QVERIFY(waitForNoAlert(w.window.alertPresenter()));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
+    QVERIFY(w.window.viewResultsButton()->isVisible());
+    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(browser.opened.size(), 0);
+
+    QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
+    QCOMPARE(browser.opened,
+             QList<QUrl>{QUrl(takeEngineText(getResultsUrl(w.state.baseline)))});
+    QCOMPARE(browser.opened.first().toString(),
+             QStringLiteral("https://%1/baselines/V10/display.php?id=471100042")
+                 .arg(QString::fromStdString(https.hostAndPort())));
+}
+
+void UploadTest::barSuccessAlertOpensTheResultsPage() {
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https("Success: true\nDBId: 12\nfilenameSalt: 7\n");
+    QVERIFY2(ftp.started(), ftp.log().c_str());
+    QVERIFY2(https.started(), https.log().c_str());
+    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    CompleteWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    w.window.cpuView()->suiteFinished();
+    QVERIFY(pressAlertButton(presentedAlert(w.window.cpuView()->alertPresenter()), QStringLiteral("No")));
+    QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
+
+    QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
+    QMessageBox* done = waitForAlert(w.window.alertPresenter());
+    QVERIFY(done != nullptr);
+    QVERIFY(pressAlertButton(done, QStringLiteral("View Results Online")));
+    QVERIFY(waitForNoAlert(w.window.alertPresenter()));
+    QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
+    QVERIFY(w.window.viewResultsButton()->isVisible());
+    QCOMPARE(browser.opened,
+             QList<QUrl>{QUrl(QStringLiteral("https://%1/baselines/V10/display.php?id=1200007")
+                                  .arg(QString::fromStdString(https.hostAndPort())))});
+}
+
+// A refused registration fails the upload; "Upload Results" is back and a
+// second press saves, uploads and registers everything again.
+void UploadTest::barUploadFailureCanBeRetriedInFull() {
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https(kRefused);
+    QVERIFY2(ftp.started(), ftp.log().c_str());
+    QVERIFY2(https.started(), https.log().c_str());
+    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    CompleteWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    w.window.cpuView()->suiteFinished();
+    QVERIFY(pressAlertButton(presentedAlert(w.window.cpuView()->alertPresenter()), QStringLiteral("No")));
+    QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
+
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
+        QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
+        QMessageBox* failed = waitForAlert(w.window.alertPresenter());
+        QVERIFY(failed != nullptr);
+        QCOMPARE(failed->text(), QStringLiteral("Upload Failed"));
+        QCOMPARE(failed->informativeText(), QStringLiteral("Check network connection and try again"));
+        QCOMPARE(alertButtonLabels(failed), QStringList{QStringLiteral("OK")});
+        QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
+        QVERIFY(pressAlertButton(failed, QStringLiteral("OK")));
+        QVERIFY(waitForNoAlert(w.window.alertPresenter()));
+        QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
+        QVERIFY(w.window.uploadResultsButton()->isVisible());
+        QVERIFY(w.window.uploadResultsButton()->isEnabled());
+        QCOMPARE(registrations(https).size(), attempt);
+        QVERIFY(!ftp.files().empty());
+    }
+    QCOMPARE(browser.opened.size(), 0);
+}
+
+VX_WINDOW_TEST_MAIN(UploadTest)
+#include "upload_test.moc"
