@@ -10,8 +10,8 @@
 
 #include "dispatch.h"
 #include "environment.h"
+#include "results/deployment.h"
 #include "suite_view.h"
-#include "website.h"
 #include "widgets.h"
 
 namespace {
@@ -135,7 +135,7 @@ void ContentView::redraw() {
 }
 
 void ContentView::openBenchmarkWebsite() {
-    openURL(QUrl(QString::fromLatin1(kBenchmarkWebsiteUrl)));
+    openURL(QUrl(QString::fromUtf8(resultsWebsiteHomePage())));
 }
 
 void ContentView::uploadResults() {

@@ -14,7 +14,7 @@
 #include "state/clock_log.h"
 #include "suite_view.h"
 #include "test_row.h"
-#include "website.h"
+#include "results/deployment.h"
 #include "widgets.h"
 #include "window_test_support.h"
 
@@ -136,7 +136,7 @@ void StartupTest::benchmarkWebsiteOpensTheHomePage() {
     QTest::mouseClick(window.websiteButton(), Qt::LeftButton);
     QCOMPARE(browser.opened.size(), 1);
     const QUrl home = browser.opened.first();
-    QCOMPARE(home, QUrl(QString::fromLatin1(kBenchmarkWebsiteUrl)));
+    QCOMPARE(home, QUrl(QString::fromUtf8(resultsWebsiteHomePage())));
     QCOMPARE(home.scheme(), QStringLiteral("https"));
     QVERIFY(!home.host().isEmpty());
     QVERIFY(home.path().isEmpty() || home.path() == QStringLiteral("/"));
