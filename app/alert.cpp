@@ -61,6 +61,10 @@ void AlertPresenter::present() {
     box->setTextFormat(Qt::PlainText);
     box->setText(shown_.title);
     box->setInformativeText(shown_.message);
+    // The title stands out above the message, and the message gets room to
+    // stay on one line.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; }"
+                                      "QLabel#qt_msgbox_informativelabel { min-width: 300px; }"));
 
     QPushButton* primary = box->addButton(shown_.primary.label, messageBoxRole(shown_.primary.role));
     primary->setProperty("alertButtonIndex", 0);
