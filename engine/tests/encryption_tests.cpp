@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "cpu/cpu_tests.h"
-#include "cpu/tests/scoped_debug_log.h"
 #include "state/baseline.h"
 #include "state/clock_log.h"
 #include "state/worker_sync_area.h"
+#include "test_support.h"
+#include "velocitrix/engine.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ PhaseLine parsePhase(const std::string& line, const std::string& label) {
     // label, bytes, " \ ", elapsed, " \ ", rate
     static const std::regex numbers(R"(^([0-9]+) \\ (\S+) \\ (\S+)$)");
     PhaseLine out;
-    const std::string message = messageOf(line);
+    const std::string message = vxtest::messageOf(line);
     if (message.rfind(label, 0) != 0) return out;
     const std::string rest = message.substr(label.size());
     std::smatch match;
@@ -73,8 +74,8 @@ TEST(EncryptionTest, ReturnsThePlainMeanOfTheThreeRatesItPosts) {
     ASSERT_TRUE(area.valid());
     markSlots(area, {4, 5, 6});
 
-    ScopedDebugLog log;
-    ASSERT_TRUE(log.ready());
+    vxtest::ScopedWorkDir dir;
+    vxtest::ScopedDebugLogging logging;
     const double figure = EncryptionTest(0, 5);
 
     const double aes = area.encryptionResult(5, 0);
@@ -91,7 +92,7 @@ TEST(EncryptionTest, ReturnsThePlainMeanOfTheThreeRatesItPosts) {
 
     // Duration 0: every phase runs exactly one batch, and the rate in the
     // log is the posted one in the stream's default notation.
-    const std::vector<std::string> lines = log.lines();
+    const std::vector<std::string> lines = vxtest::readLines("debug.log");
     ASSERT_EQ(lines.size(), 3u);
     const double rates[3] = {aes, sha, ecdsa};
     for (int phase = 0; phase < 3; ++phase) {
@@ -106,15 +107,15 @@ TEST(EncryptionTest, ReturnsThePlainMeanOfTheThreeRatesItPosts) {
 TEST(EncryptionTest, EachPhaseRunsWholeBatchesForAtLeastAThirdOfTheDuration) {
     Baseline baseline;
     WorkerSyncArea area = currentWorkerSyncArea();
-    ScopedDebugLog log;
-    ASSERT_TRUE(log.ready());
+    vxtest::ScopedWorkDir dir;
+    vxtest::ScopedDebugLogging logging;
 
     const std::int64_t start = nowNanoseconds();
     EncryptionTest(1, 0);
     const double elapsed = static_cast<double>(nowNanoseconds() - start) / 1e9;
     EXPECT_GE(elapsed, 1.0);
 
-    const std::vector<std::string> lines = log.lines();
+    const std::vector<std::string> lines = vxtest::readLines("debug.log");
     ASSERT_EQ(lines.size(), 3u);
     for (int phase = 0; phase < 3; ++phase) {
         const PhaseLine parsed = parsePhase(lines[phase], kLabels[phase]);
@@ -211,6 +212,31 @@ TEST(EncryptionTest, AllocationFailureInEveryPhaseIsReportedAndTheWorkerStillRet
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(area.result(7), 0.0);
     for (int slot = 0; slot < 3; ++slot) EXPECT_EQ(area.encryptionResult(7, slot), kUntouched);
+}
+
+TEST(EncryptionTest, RunnerSumsEveryWorkersRatesIntoTheRecord) {
+    Baseline baseline;
+    baseline.testSeconds = 1;
+    baseline.numTestProcesses = 2;
+    vxtest::ScopedWorkDir dir;
+    runTest(&baseline, 4);
+    WorkerSyncArea area = currentWorkerSyncArea();
+
+    // Sub-results stay in bytes per second; the figure is MB/s (2^-20).
+    double sumOfMeans = 0.0;
+    for (int w = 0; w < 2; ++w) {
+        sumOfMeans += (area.encryptionResult(w, 0) + area.encryptionResult(w, 1) +
+                       area.encryptionResult(w, 2)) / 3.0;
+    }
+    for (int slot = 0; slot < 3; ++slot) {
+        EXPECT_GT(area.encryptionResult(0, slot), 0.0);
+        EXPECT_GT(area.encryptionResult(1, slot), 0.0);
+        EXPECT_DOUBLE_EQ(baseline.encryptionResults[slot],
+                         area.encryptionResult(0, slot) + area.encryptionResult(1, slot));
+    }
+    EXPECT_GT(baseline.results[4], 0.0);
+    EXPECT_NEAR(baseline.results[4], sumOfMeans / 1048576.0, 1e-9 * baseline.results[4]);
+    EXPECT_TRUE(vxtest::noChildProcessesLeft());
 }
 
 }  // namespace

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "cpu/cpu_tests.h"
-#include "cpu/tests/scoped_debug_log.h"
 #include "state/baseline.h"
 #include "state/clock_log.h"
 #include "state/minstd.h"
 #include "state/worker_sync_area.h"
+#include "test_support.h"
+#include "velocitrix/engine.h"
 
 namespace {
 
@@ -227,8 +228,8 @@ TEST(MatrixMultiplyTest, PostsBothRatesIntoItsOwnSlotsAndLogsThem) {
         for (int slot = 0; slot < 5; ++slot) area.setMatrixResult(w, slot, kUntouched);
     }
 
-    ScopedDebugLog log;
-    ASSERT_TRUE(log.ready());
+    vxtest::ScopedWorkDir dir;
+    vxtest::ScopedDebugLogging logging;
     const std::int64_t start = nowNanoseconds();
     // Duration 0: the scalar baseline still takes one second and the NEON run
     // half of the one-second minimum share.
@@ -248,12 +249,30 @@ TEST(MatrixMultiplyTest, PostsBothRatesIntoItsOwnSlotsAndLogsThem) {
         for (int slot = 0; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(w, slot), kUntouched);
     }
 
-    const std::vector<std::string> lines = log.lines();
+    const std::vector<std::string> lines = vxtest::readLines("debug.log");
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(messageOf(lines[0]), "Begin MM Test");
-    EXPECT_EQ(messageOf(lines[1]), "Base MM test score = " + fixedSix(scalar));
-    EXPECT_EQ(messageOf(lines[2]), "Begin NEON/SSE Test");
-    EXPECT_EQ(messageOf(lines[3]), "NEON test score = " + fixedSix(simd));
+    EXPECT_EQ(vxtest::messageOf(lines[0]), "Begin MM Test");
+    EXPECT_EQ(vxtest::messageOf(lines[1]), "Base MM test score = " + fixedSix(scalar));
+    EXPECT_EQ(vxtest::messageOf(lines[2]), "Begin NEON/SSE Test");
+    EXPECT_EQ(vxtest::messageOf(lines[3]), "NEON test score = " + fixedSix(simd));
+}
+
+TEST(MatrixMultiplyTest, RunnerSumsEveryWorkersSubResultsIntoTheRecord) {
+    Baseline baseline;
+    baseline.testSeconds = 1;
+    baseline.numTestProcesses = 2;
+    vxtest::ScopedWorkDir dir;
+    runTest(&baseline, 8);
+    WorkerSyncArea area = currentWorkerSyncArea();
+
+    EXPECT_GT(baseline.results[8], 0.0);
+    // Each worker's figure is its NEON score, so the two sums are one sum.
+    EXPECT_DOUBLE_EQ(baseline.results[8], baseline.matrixResults[1]);
+    EXPECT_DOUBLE_EQ(baseline.matrixResults[0], area.matrixResult(0, 0) + area.matrixResult(1, 0));
+    EXPECT_GT(area.matrixResult(0, 0), 0.0);
+    EXPECT_GT(area.matrixResult(1, 0), 0.0);
+    for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(baseline.matrixResults[slot], 0.0);
+    EXPECT_TRUE(vxtest::noChildProcessesLeft());
 }
 
 }  // namespace
