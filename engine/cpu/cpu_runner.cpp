@@ -144,6 +144,10 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
         area.setReady(i, false);
         area.setDone(i, false);
         area.setResult(i, 0.0);
+        // A phase that fails leaves its sub-result unwritten; cleared here it
+        // adds 0 rather than a figure left over from an earlier run.
+        for (int slot = 0; slot < kMatrixSubResults; ++slot) area.setMatrixResult(i, slot, 0.0);
+        for (int slot = 0; slot < kEncryptionSubResults; ++slot) area.setEncryptionResult(i, slot, 0.0);
     }
 
     std::vector<pid_t> workers;
