@@ -1,10 +1,6 @@
 #pragma once
 
-// Helpers of the CPU test suites.
-//
-// ScopedDebugLog runs a block of test code with the debug log switched on inside a fresh
-// temporary working directory, then hands back the log's lines without
-// their time stamps. Restores the working directory and the switch.
+// Helpers of the CPU tests' suites.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,56 +9,20 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "state/clock_log.h"
+#include "test_support.h"
 
+// For its scope: the debug log on, written into a fresh working directory;
+// messages() gives the log's lines without their time stamps.
 class ScopedDebugLog {
 public:
-    ScopedDebugLog() {
-        char pattern[] = "/tmp/vx-cpu-log-XXXXXX";
-        const char* dir = mkdtemp(pattern);
-        if (dir == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-            return;
-        }
-        dir_ = dir;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
-        savedFlag_ = debugLogging;
-        debugLogging = 1;
-    }
-
-    ~ScopedDebugLog() {
-        debugLogging = savedFlag_;
-        if (dir_.empty()) return;
-        std::filesystem::current_path(previous_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
-    ScopedDebugLog(const ScopedDebugLog&) = delete;
-    ScopedDebugLog& operator=(const ScopedDebugLog&) = delete;
-
-    // Each line of ./debug.log after "<seconds>: ".
-    std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        std::ifstream in(dir_ / "debug.log");
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto colon = line.find(": ");
-            out.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
-        }
-        return out;
-    }
+    std::vector<std::string> messages() const { return vxtest::debugMessages(); }
 
 private:
-    std::filesystem::path dir_;
-    std::filesystem::path previous_;
-    std::uint8_t savedFlag_ = 0;
+    vxtest::ScopedWorkDir dir_;
+    vxtest::ScopedDebugLogging logging_;
 };
 
 // The number that follows `label` in a debug message, parsed as a double
