@@ -41,7 +41,7 @@ const CpuTestEntry kCpuTests[9] = {
     // 3 Sorting: strings/s to Thousand Strings/s.
     {[](std::int32_t seconds, int) { return StringSortTest(seconds); }, 1000.0, 1.0},
     // 4 Encryption: bytes/s to MB/s (2^-20).
-    {nullptr, 1.0, 1.0 / 1048576.0},
+    {[](std::int32_t seconds, int worker) { return EncryptionTest(seconds, worker); }, 1.0, 1.0 / 1048576.0},
     // 5 Compression: bytes/s to KB/s (2^-10).
     {[](std::int32_t seconds, int) { return NewCompressData(seconds); }, 1.0, 1.0 / 1024.0},
     // 6 CPU Single Thread: score as returned.
@@ -49,7 +49,7 @@ const CpuTestEntry kCpuTests[9] = {
     // 7 Physics: Frames/s as returned.
     {nullptr, 1.0, 1.0},
     // 8 Extended Instructions (NEON): Million Matrices/s as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0},
 };
 
 std::function<bool(int)> forkAllowed;
@@ -144,6 +144,10 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
         area.setReady(i, false);
         area.setDone(i, false);
         area.setResult(i, 0.0);
+        // A phase that fails leaves its sub-result unwritten; cleared here it
+        // adds 0 rather than a figure left over from an earlier run.
+        for (int slot = 0; slot < kMatrixSubResults; ++slot) area.setMatrixResult(i, slot, 0.0);
+        for (int slot = 0; slot < kEncryptionSubResults; ++slot) area.setEncryptionResult(i, slot, 0.0);
     }
 
     std::vector<pid_t> workers;
