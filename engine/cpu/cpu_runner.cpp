@@ -35,17 +35,17 @@ const CpuTestEntry kCpuTests[9] = {
     // 0 Integer Math: Million Operations/s as returned.
     {[](std::int32_t seconds, int) { return IntegerMathTest(seconds); }, 1.0, 1.0},
     // 1 Floating Point Math: Million Operations/s as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return FloatingPointTest(seconds); }, 1.0, 1.0},
     // 2 Prime Numbers: primes/s to Million Primes/s.
-    {nullptr, 1000000.0, 1.0},
+    {[](std::int32_t seconds, int) { return PrimeTest(seconds); }, 1000000.0, 1.0},
     // 3 Sorting: strings/s to Thousand Strings/s.
-    {nullptr, 1000.0, 1.0},
+    {[](std::int32_t seconds, int) { return StringSortTest(seconds); }, 1000.0, 1.0},
     // 4 Encryption: bytes/s to MB/s (2^-20).
     {[](std::int32_t seconds, int worker) { return EncryptionTest(seconds, worker); }, 1.0, 1.0 / 1048576.0},
     // 5 Compression: bytes/s to KB/s (2^-10).
-    {nullptr, 1.0, 1.0 / 1024.0},
+    {[](std::int32_t seconds, int) { return NewCompressData(seconds); }, 1.0, 1.0 / 1024.0},
     // 6 CPU Single Thread: score as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return SingleThreadTest(seconds); }, 1.0, 1.0},
     // 7 Physics: Frames/s as returned.
     {nullptr, 1.0, 1.0},
     // 8 Extended Instructions (NEON): Million Matrices/s as returned.
