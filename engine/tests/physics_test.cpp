@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <bit>
 #include <chrono>
 #include <cstdint>
@@ -14,9 +12,13 @@
 #include <vector>
 
 #include "benchmark_demo.h"
+#include "cpu/cpu_runner.h"
 #include "cpu/cpu_tests.h"
 #include "cpu/physics_test.h"
+#include "state/baseline.h"
 #include "state/clock_log.h"
+#include "test_support.h"
+#include "velocitrix/engine.h"
 
 namespace {
 
@@ -194,40 +196,41 @@ TEST_F(PhysicsDriver, PhysicsTestReportsFramesPerSecondOfTheBoxGrid)
 
 TEST_F(PhysicsDriver, DebugLineCarriesTheResult)
 {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    const std::filesystem::path directory =
-        std::filesystem::temp_directory_path() / ("vx_physics_log_" + std::to_string(getpid()));
-    std::filesystem::create_directories(directory);
-    std::filesystem::current_path(directory);
-
-    debugLogging = 1;
-    const PhysicsRunFigures figures = runPhysicsTest(0.0, watchedBoxGrid);
-    debugLogging = 0;
-
+    vxtest::ScopedWorkDir directory;
+    PhysicsRunFigures figures;
+    {
+        vxtest::ScopedDebugLogging logging;
+        figures = runPhysicsTest(0.0, watchedBoxGrid);
+    }
     std::ifstream log("debug.log");
     std::string line;
     std::getline(log, line);
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(directory);
-
     const std::regex expected("[0-9]+\\.[0-9]{6}: Physics Test: Frames per second = " +
                               std::regex_replace(std::to_string(figures.framesPerSecond),
                                                  std::regex("\\."), "\\."));
     EXPECT_TRUE(std::regex_match(line, expected)) << line;
     EXPECT_TRUE(std::regex_search(line, std::regex("= [0-9]+\\.[0-9]{6}$"))) << line;
+    EXPECT_FALSE(std::getline(log, line)) << "one line per run";
 }
 
 TEST_F(PhysicsDriver, NoDebugLogWhenLoggingIsOff)
 {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    const std::filesystem::path directory =
-        std::filesystem::temp_directory_path() / ("vx_physics_nolog_" + std::to_string(getpid()));
-    std::filesystem::create_directories(directory);
-    std::filesystem::current_path(directory);
-    debugLogging = 0;
+    vxtest::ScopedWorkDir directory;
+    vxtest::ScopedDebugLogging logging(false);
     runPhysicsTest(0.0, watchedBoxGrid);
-    const bool created = std::filesystem::exists("debug.log");
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(directory);
-    EXPECT_FALSE(created);
+    EXPECT_FALSE(std::filesystem::exists("debug.log"));
+}
+
+TEST(PhysicsDispatch, TestSevenRunsThePhysicsTestInEveryWorker)
+{
+    vxtest::ScopedWorkDir directory;
+    EXPECT_GT(dispatchCpuTest(7, 0, 0), 0.0);
+
+    Baseline record;
+    record.testSeconds = 1;
+    record.numTestProcesses = 2;
+    runTest(&record, 7);
+    // Two workers of at least a few frames per second of stepping each.
+    EXPECT_GT(record.results[7], 10.0);
+    EXPECT_TRUE(vxtest::noChildProcessesLeft());
 }
