@@ -146,31 +146,32 @@ TEST_F(PhysicsDriver, ZeroDurationStepsExactlyOneFrame)
 
 TEST_F(PhysicsDriver, InstancesLastExactly100FramesButTheLast)
 {
-    const PhysicsRunFigures figures = runPhysicsTest(1.0, watchedBoxGrid);
+    watch.stepBusy = std::chrono::microseconds(100);
+    const PhysicsRunFigures figures = runPhysicsTest(0.5, standInScene);
     expectOnlyItsOwnCalls(figures);
-    ASSERT_GE(figures.instances, 2) << "a second of stepping covers more than 100 frames";
+    ASSERT_GE(figures.instances, 3) << "100 frames take about 10 ms";
     for (int i = 0; i + 1 < figures.instances; ++i) {
         EXPECT_EQ(watch.framesPerInstance[i], 100) << "instance " << i;
     }
     EXPECT_GE(watch.framesPerInstance.back(), 1);
     EXPECT_LE(watch.framesPerInstance.back(), 100);
-    EXPECT_LE(figures.stepNanoseconds, 1'500'000'000) << "about a second of stepping, plus the last frame";
+    EXPECT_GE(figures.stepNanoseconds, static_cast<std::int64_t>(figures.frames) * 100'000);
     EXPECT_DOUBLE_EQ(figures.framesPerSecond,
                      figures.frames / (static_cast<double>(figures.stepNanoseconds) / 1e9));
 }
 
 TEST_F(PhysicsDriver, OnlyTheStepCallIsTimed)
 {
-    // Each instance costs 100 ms of stepping and 120 ms of building and
-    // deleting; counting the latter would halve the figure.
+    // Each instance costs 100 ms of stepping and 300 ms of building and
+    // deleting; counting the latter would cut the figure to a quarter.
     watch.stepBusy = std::chrono::microseconds(1000);
-    watch.buildSleep = std::chrono::milliseconds(60);
-    watch.deleteSleep = std::chrono::milliseconds(60);
+    watch.buildSleep = std::chrono::milliseconds(150);
+    watch.deleteSleep = std::chrono::milliseconds(150);
     const PhysicsRunFigures figures = runPhysicsTest(0.6, standInScene);
     expectOnlyItsOwnCalls(figures);
     ASSERT_GE(figures.instances, 2);
     EXPECT_LE(figures.framesPerSecond, 1000.0);
-    EXPECT_GT(figures.framesPerSecond, 750.0);
+    EXPECT_GT(figures.framesPerSecond, 500.0);
 }
 
 TEST_F(PhysicsDriver, DeadlinePassedDuringDeletionStillStepsTheNextInstanceOnce)

@@ -4,6 +4,7 @@
 
 #include "benchmark_demo.h"
 #include "rag_doll.h"
+#include "raycast_bar.h"
 
 namespace {
 
@@ -163,4 +164,21 @@ TEST(SceneLifecycle, BaseStepWithoutWorldDoesNothing)
     scene->stepFrame(1.0f / 60.0f);
     scene->CommonRigidBodyBase::stepFrame(1.0f / 60.0f);
     expectNoWorld(*scene);
+}
+
+TEST(RayBatch, GlobalBatchStartsEmptyWithItsClockRunning)
+{
+    EXPECT_EQ(rayBatch.guiHelper, nullptr);
+    EXPECT_EQ(rayBatch.frameCount, 0);
+    EXPECT_EQ(rayBatch.blockMilliseconds, 0);
+    EXPECT_EQ(rayBatch.sumBlockMilliseconds, 0);
+    EXPECT_EQ(rayBatch.blockSamples, 0);
+    EXPECT_EQ(rayBatch.minBlockMilliseconds, 9999);
+    EXPECT_EQ(rayBatch.maxBlockMilliseconds, 0);
+    EXPECT_EQ(rayBatch.rayFrom[0], btVector3(0, 0, 0));
+    EXPECT_EQ(rayBatch.hitNormal[btRaycastBar2::kRayCount - 1], btVector3(0, 0, 0));
+    // Started at start-up, so it has been running at least as long as a
+    // clock made now.
+    btClock later;
+    EXPECT_GE(rayBatch.frameTimer.getTimeNanoseconds(), later.getTimeNanoseconds());
 }
