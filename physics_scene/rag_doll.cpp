@@ -25,7 +25,7 @@ btMatrix3x3 rotationY(float angle)
     return btMatrix3x3(c, 0.0f, s, 0.0f, 1.0f, 0.0f, -s, 0.0f, c);
 }
 
-struct BodyPartSpec {
+struct BodyPartEntry {
     float radius;
     float height; // length of the straight part along the capsule's local y
     float x, y, z;
@@ -33,7 +33,7 @@ struct BodyPartSpec {
 };
 
 // Sizes and places for scale 1; the figure stands on y = 0 facing -z.
-constexpr BodyPartSpec kBodyParts[RagDoll::kBodyPartCount] = {
+constexpr BodyPartEntry kBodyParts[RagDoll::kBodyPartCount] = {
     {0.15f, 0.20f, 0.0f, 1.0f, 0.0f, 0.0f},          // pelvis
     {0.15f, 0.28f, 0.0f, 1.2f, 0.0f, 0.0f},          // spine
     {0.10f, 0.05f, 0.0f, 1.6f, 0.0f, 0.0f},          // head
@@ -50,7 +50,7 @@ constexpr BodyPartSpec kBodyParts[RagDoll::kBodyPartCount] = {
 enum class JointKind { kHinge, kConeTwist };
 enum class FrameRotation { kIdentity, kY, kZ };
 
-struct JointSpec {
+struct JointEntry {
     JointKind kind;
     int bodyA;
     int bodyB;
@@ -64,7 +64,7 @@ struct JointSpec {
     float limits[3];
 };
 
-constexpr JointSpec kJoints[RagDoll::kJointCount] = {
+constexpr JointEntry kJoints[RagDoll::kJointCount] = {
     {JointKind::kHinge, RagDoll::kPelvis, RagDoll::kSpine, FrameRotation::kY, kHalfPi, {0.0f, 0.15f, 0.0f},
      FrameRotation::kY, kHalfPi, {0.0f, -0.15f, 0.0f}, {-kQuarterPi, kHalfPi, 0.0f}},
     {JointKind::kConeTwist, RagDoll::kSpine, RagDoll::kHead, FrameRotation::kZ, kHalfPi, {0.0f, 0.30f, 0.0f},
@@ -125,13 +125,13 @@ RagDoll::RagDoll(btDiscreteDynamicsWorld* ownerWorld, const btVector3& offset, f
     }
 
     for (int part = 0; part < kBodyPartCount; ++part) {
-        const BodyPartSpec& spec = kBodyParts[part];
+        const BodyPartEntry& entry = kBodyParts[part];
         btTransform start;
         start.setIdentity();
-        if (spec.rotationZ != 0.0f) {
-            start.setBasis(rotationZ(spec.rotationZ));
+        if (entry.rotationZ != 0.0f) {
+            start.setBasis(rotationZ(entry.rotationZ));
         }
-        start.setOrigin(offset + btVector3(scale * spec.x, scale * spec.y, scale * spec.z));
+        start.setOrigin(offset + btVector3(scale * entry.x, scale * entry.y, scale * entry.z));
         bodies[part] = addBody(kPartMass, start, shapes[part]);
     }
 
@@ -142,18 +142,18 @@ RagDoll::RagDoll(btDiscreteDynamicsWorld* ownerWorld, const btVector3& offset, f
     }
 
     for (int j = 0; j < kJointCount; ++j) {
-        const JointSpec& spec = kJoints[j];
-        const btTransform frameA = jointFrame(spec.rotationKindA, spec.angleA, spec.originA, scale);
-        const btTransform frameB = jointFrame(spec.rotationKindB, spec.angleB, spec.originB, scale);
-        btRigidBody& bodyA = *bodies[spec.bodyA];
-        btRigidBody& bodyB = *bodies[spec.bodyB];
-        if (spec.kind == JointKind::kHinge) {
+        const JointEntry& entry = kJoints[j];
+        const btTransform frameA = jointFrame(entry.rotationKindA, entry.angleA, entry.originA, scale);
+        const btTransform frameB = jointFrame(entry.rotationKindB, entry.angleB, entry.originB, scale);
+        btRigidBody& bodyA = *bodies[entry.bodyA];
+        btRigidBody& bodyB = *bodies[entry.bodyB];
+        if (entry.kind == JointKind::kHinge) {
             auto* hinge = new btHingeConstraint(bodyA, bodyB, frameA, frameB, false);
-            hinge->setLimit(spec.limits[0], spec.limits[1], kHingeSoftness, kBiasFactor, kRelaxationFactor);
+            hinge->setLimit(entry.limits[0], entry.limits[1], kHingeSoftness, kBiasFactor, kRelaxationFactor);
             joints[j] = hinge;
         } else {
             auto* cone = new btConeTwistConstraint(bodyA, bodyB, frameA, frameB);
-            cone->setLimit(spec.limits[0], spec.limits[1], spec.limits[2], kConeSoftness, kBiasFactor,
+            cone->setLimit(entry.limits[0], entry.limits[1], entry.limits[2], kConeSoftness, kBiasFactor,
                            kRelaxationFactor);
             joints[j] = cone;
         }
