@@ -42,18 +42,29 @@ BenchmarkDemo::BenchmarkDemo(GuiHelper* helper, std::int32_t option)
 
 BenchmarkDemo::~BenchmarkDemo()
 {
-    deleteRagDolls();
-    btOverlappingPairCache* pairCache = detachBroadphasePairCache();
-    CommonRigidBodyBase::tearDownWorld();
-    delete pairCache;
+    endWorld();
 }
 
 void BenchmarkDemo::tearDownWorld()
 {
+    endWorld();
+}
+
+void BenchmarkDemo::endWorld()
+{
+    // A pick may hold a ragdoll's body: end it while the figure, and so the
+    // body, still exists. (The base teardown would end it only after the
+    // figures are gone.)
+    removePickingConstraint();
     deleteRagDolls();
     btOverlappingPairCache* pairCache = detachBroadphasePairCache();
     CommonRigidBodyBase::tearDownWorld();
     delete pairCache;
+    // The mesh shapes that read them were deleted with the world.
+    for (int i = 0; i < terrainMeshes.size(); ++i) {
+        delete terrainMeshes[i];
+    }
+    terrainMeshes.clear();
 }
 
 void BenchmarkDemo::deleteRagDolls()
@@ -210,7 +221,7 @@ void BenchmarkDemo::stepFrame(float deltaTime)
     if (dynamicsWorld != nullptr) {
         dynamicsWorld->stepSimulation(deltaTime, 1, kFixedSubstep);
     }
-    if (sceneOption == 7) {
+    if (sceneOption == 7 && dynamicsWorld != nullptr) {
         rayBatch.castRayBatch(dynamicsWorld, false);
         rayBatch.drawRayBatch();
     }

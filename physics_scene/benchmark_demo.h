@@ -65,8 +65,13 @@ public:
 
     btAlignedObjectArray<RagDoll*> ragDolls; // owned; null entries are skipped
     std::int32_t sceneOption;
+    // The terrain's mesh interfaces (scenes 5 to 7), owned; released with the
+    // world after the mesh shapes that use them.
+    btAlignedObjectArray<btStridingMeshInterface*> terrainMeshes;
 
 private:
+    // The whole teardown of both tearDownWorld and the destructor.
+    void endWorld();
     void deleteRagDolls();
     // Releases what the sweep-and-prune broadphase of buildWorld uses but
     // does not own; call before the base teardown deletes the broadphase.

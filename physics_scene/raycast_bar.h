@@ -16,12 +16,15 @@ public:
 
     // Empty batch: no rays set, counters zero, minimum block time 9999 ms.
     btRaycastBar2();
-    // kRayCount rays of length rayLength fanning out from (0, startHeight,
-    // startZ), drawn through helper when it is not null.
+    // kRayCount rays fanning out over two turns about +y from (0,
+    // startHeight, startZ), rayLength long horizontally and ending at
+    // y = -1000; drawn through helper when it is not null.
     btRaycastBar2(float rayLength, float startHeight, float startZ, GuiHelper* helper);
 
     // Casts every ray against world (useParallelLoop: through btParallelFor)
-    // and adds the time taken to the current block.
+    // and adds the time taken, in whole milliseconds, to the current block.
+    // Every 51st call prints "<rays> rays in <block> ms <min> <max> <mean>"
+    // to standard output and starts a new block.
     void castRayBatch(btCollisionWorld* world, bool useParallelLoop);
     // Hands the segments from each ray's start to its hit to the host.
     void drawRayBatch();
@@ -49,6 +52,11 @@ public:
     std::int32_t minBlockMilliseconds = 9999;
     std::int32_t maxBlockMilliseconds = 0;
     btClock frameTimer; // started at construction
+
+private:
+    // Casts ray `ray` against world and stores its closest hit (or, without
+    // a hit, rayTo and the normal (1, 0, 0)).
+    void castRay(btCollisionWorld* world, int ray);
 };
 
 // The one batch of the process, built at start-up and destroyed at exit.

@@ -6,46 +6,9 @@
 
 #include "benchmark_demo.h"
 #include "gui_helper.h"
+#include "recording_host.h"
 
 namespace {
-
-// A host that records every call a scene makes into it.
-class RecordingHost : public GuiHelper {
-public:
-    struct Call {
-        std::string name;
-        btDiscreteDynamicsWorld* world = nullptr;
-        int bodies = -1;
-        int iterations = -1;
-        float gravityY = 0.0f;
-    };
-
-    void onBuildStart(int kind) override { calls.push_back({"onBuildStart:" + std::to_string(kind)}); }
-    void onWorldCreated(btDiscreteDynamicsWorld* world) override { calls.push_back(snapshot("onWorldCreated", world)); }
-    void onSceneBuilt(btDiscreteDynamicsWorld* world) override { calls.push_back(snapshot("onSceneBuilt", world)); }
-    void beforeRender(btDiscreteDynamicsWorld* world) override { calls.push_back({"beforeRender", world}); }
-    void renderWorld(btDiscreteDynamicsWorld* world) override { calls.push_back({"renderWorld", world}); }
-    void setCamera(float, float, float, float, float, float) override { calls.push_back({"setCamera"}); }
-    GuiRenderer* renderer() override
-    {
-        calls.push_back({"renderer"});
-        return nullptr;
-    }
-    GuiApp* app() override
-    {
-        calls.push_back({"app"});
-        return nullptr;
-    }
-
-    std::vector<Call> calls;
-
-private:
-    static Call snapshot(const char* name, btDiscreteDynamicsWorld* world)
-    {
-        return {name, world, world->getNumCollisionObjects(), world->getSolverInfo().m_numIterations,
-                world->getGravity().y()};
-    }
-};
 
 constexpr float kTimeStep = 1.0f / 60.0f;
 

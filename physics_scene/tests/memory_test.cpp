@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "benchmark_demo.h"
 #include "counting_allocator.h"
 
@@ -69,4 +71,57 @@ TEST(SceneMemory, TeardownReturnsAllTheWorldsMemory)
         EXPECT_EQ(afterTeardown.bytes, empty.bytes) << "cycle " << i;
     }
     delete scene;
+}
+
+// Every scene, stepped for 100 frames (long enough for bodies to meet the
+// ground, the terrain or each other and for the solver and pair caches to
+// fill), gives back everything: through tearDownWorld and through deletion.
+TEST(SceneMemory, EverySceneReturnsAllItsMemory)
+{
+    constexpr int kFrames = 100;
+    for (std::int32_t option = 0; option <= 9; ++option) {
+        SCOPED_TRACE("scene " + std::to_string(option));
+        const HeapCount beforeScene = liveHeap();
+        CommonExampleInterface* scene = newScene(option);
+        const HeapCount empty = liveHeap();
+        scene->buildWorld();
+        for (int frame = 0; frame < kFrames; ++frame) {
+            scene->stepFrame(kTimeStep);
+        }
+        scene->tearDownWorld();
+        const HeapCount afterTeardown = liveHeap();
+        EXPECT_EQ(afterTeardown.blocks, empty.blocks);
+        EXPECT_EQ(afterTeardown.bytes, empty.bytes);
+
+        scene->buildWorld();
+        scene->stepFrame(kTimeStep);
+        delete scene;
+        const HeapCount afterDelete = liveHeap();
+        EXPECT_EQ(afterDelete.blocks, beforeScene.blocks);
+        EXPECT_EQ(afterDelete.bytes, beforeScene.bytes);
+    }
+}
+
+// The terrain scenes reference their stored meshes through mesh interfaces
+// of their own; building and ending them over and over must not pile those
+// up.
+TEST(SceneMemory, TerrainScenesInALoopKeepMemoryFlat)
+{
+    CommonExampleInterface* scene5 = newScene(5);
+    CommonExampleInterface* scene6 = newScene(6);
+    CommonExampleInterface* scene7 = newScene(7);
+    const HeapCount start = liveHeap();
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        for (CommonExampleInterface* scene : {scene5, scene6, scene7}) {
+            scene->buildWorld();
+            scene->stepFrame(kTimeStep);
+            scene->tearDownWorld();
+        }
+        const HeapCount now = liveHeap();
+        EXPECT_EQ(now.blocks, start.blocks) << "cycle " << cycle;
+        EXPECT_EQ(now.bytes, start.bytes) << "cycle " << cycle;
+    }
+    delete scene5;
+    delete scene6;
+    delete scene7;
 }
