@@ -17,9 +17,6 @@
 namespace {
 constexpr int kLogoHeight = 50;
 constexpr int kHeaderGapWidth = 220;
-constexpr int kSpinnerWidth = 258;
-constexpr int kSpinnerHeight = 10;
-constexpr double kSpinnerScale = 0.75;
 constexpr double kTitleFontScale = 1.7;  // the title font against the body font
 
 // A bundled image scaled to the given height, aspect ratio kept.
@@ -93,9 +90,8 @@ ContentView::ContentView(TestState& testState, QWidget* parent) : QWidget(parent
     uploading->setContentsMargins(0, 0, 0, 0);
     uploading->setAlignment(Qt::AlignVCenter);
     uploading->addWidget(new QLabel(tr("Uploading: ")));
-    auto* spinner = new ProgressSpinner(kSpinnerScale);
-    spinner->setFixedSize(kSpinnerWidth, kSpinnerHeight);
-    uploading->addWidget(frame(spinner, kSpinnerWidth, kSpinnerHeight));
+    ProgressSpinner* spinner = nullptr;
+    uploading->addWidget(smallSpinner(&spinner));
     bar->addWidget(uploadingIndicator_);
 
     viewResultsButton_ = new QPushButton(tr("View Results Online"));

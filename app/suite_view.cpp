@@ -15,11 +15,6 @@
 #include "widgets.h"
 
 namespace {
-constexpr int kRunWidth = 80;
-constexpr int kMarkLabelWidth = 300;
-constexpr int kMarkWidth = 250;
-constexpr int kRowHeight = 20;
-
 QString localised(const char* text) {
     return QCoreApplication::translate("SuiteView", text);
 }
@@ -96,16 +91,16 @@ SuiteView::SuiteView(TestState& testState, const SuiteConfiguration& configurati
     bold.setBold(true);
     runButton_ = new QPushButton(tr("Run"));
     connect(runButton_, &QPushButton::clicked, this, &SuiteView::runSuite);
-    markLayout->addWidget(frame(runButton_, kRunWidth));
+    markLayout->addWidget(frame(runButton_, layout::kRunWidth));
     auto* markLabel = new QLabel(localised(configuration_.markLabel));
     markLabel->setFont(bold);
-    markLayout->addWidget(frame(markLabel, kMarkLabelWidth));
+    markLayout->addWidget(frame(markLabel, layout::kNameWidth));
     markText_ = new QLabel;
     markText_->setTextFormat(Qt::PlainText);
     markText_->setFont(bold);
-    markLayout->addWidget(frame(markText_, kMarkWidth));
+    markLayout->addWidget(frame(markText_, layout::kValueWidth));
     markLayout->addStretch(1);
-    markRow->setFixedHeight(kRowHeight);
+    markRow->setFixedHeight(layout::kRowHeight);
     suiteContent->addWidget(markRow);
 
     // Test rows; each is bound to its entry of testStatus.
@@ -116,7 +111,7 @@ SuiteView::SuiteView(TestState& testState, const SuiteConfiguration& configurati
             [this, id](TestStatus value) { writeTestStatus({id}, value); },
         };
         auto* testRow = new TestRow(testState_, QString::fromUtf8(row.name), id, std::move(status));
-        testRow->setFixedHeight(kRowHeight);
+        testRow->setFixedHeight(layout::kRowHeight);
         suiteContent->addWidget(testRow);
         testRows_.push_back(testRow);
     }

@@ -9,15 +9,6 @@
 #include "environment.h"
 #include "widgets.h"
 
-namespace {
-constexpr int kRunWidth = 80;
-constexpr int kNameWidth = 300;
-constexpr int kStatusWidth = 250;
-constexpr int kSpinnerWidth = 258;
-constexpr int kSpinnerHeight = 10;
-constexpr double kSpinnerScale = 0.75;
-}  // namespace
-
 TestRow::TestRow(TestState& testState, const QString& name, int index, Binding<TestStatus> status,
                  QWidget* parent)
     : QWidget(parent), testState_(testState), name_(name), index_(index), status_(std::move(status)) {
@@ -27,11 +18,11 @@ TestRow::TestRow(TestState& testState, const QString& name, int index, Binding<T
 
     runButton_ = new QPushButton(tr("Run"));
     connect(runButton_, &QPushButton::clicked, this, &TestRow::runSingleTest);
-    row->addWidget(frame(runButton_, kRunWidth));
+    row->addWidget(frame(runButton_, layout::kRunWidth));
 
     nameText_ = new QLabel(name_);
     nameText_->setTextFormat(Qt::PlainText);
-    row->addWidget(frame(nameText_, kNameWidth));
+    row->addWidget(frame(nameText_, layout::kNameWidth));
 
     statusCell_ = new QWidget;
     auto* cell = new QHBoxLayout(statusCell_);
@@ -39,10 +30,8 @@ TestRow::TestRow(TestState& testState, const QString& name, int index, Binding<T
     cell->setSpacing(0);
     statusText_ = new QLabel;
     statusText_->setTextFormat(Qt::PlainText);
-    textSlot_ = frame(statusText_, kStatusWidth);
-    spinner_ = new ProgressSpinner(kSpinnerScale);
-    spinnerSlot_ = frame(spinner_, kSpinnerWidth, kSpinnerHeight);
-    spinner_->setFixedSize(kSpinnerWidth, kSpinnerHeight);
+    textSlot_ = frame(statusText_, layout::kValueWidth);
+    spinnerSlot_ = smallSpinner(&spinner_);
     cell->addWidget(textSlot_);
     cell->addWidget(spinnerSlot_);
     row->addWidget(statusCell_);

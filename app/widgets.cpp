@@ -72,6 +72,15 @@ void ProgressSpinner::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+QWidget* smallSpinner(ProgressSpinner** spinner) {
+    constexpr int kWidth = 258;
+    constexpr int kHeight = 10;
+    constexpr double kScale = 0.75;
+    *spinner = new ProgressSpinner(kScale);
+    (*spinner)->setFixedSize(kWidth, kHeight);
+    return frame(*spinner, kWidth, kHeight);
+}
+
 GroupBox::GroupBox(const QString& label, const QIcon& symbol, QWidget* parent) : QWidget(parent) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

@@ -9,6 +9,15 @@ class QLabel;
 class QLayout;
 class QVBoxLayout;
 
+// Columns of the panels' rows, in pixels: "Run", the name (or the mark's
+// label), the value (result, "Queued" or the mark); and the rows' height.
+namespace layout {
+inline constexpr int kRunWidth = 80;
+inline constexpr int kNameWidth = 300;
+inline constexpr int kValueWidth = 250;
+inline constexpr int kRowHeight = 20;
+}  // namespace layout
+
 // A slot of fixed width and/or height (a negative size leaves that direction
 // free) holding content at its leading edge, vertically centred. The content
 // keeps its own size inside the slot; a slot larger than its content leaves
@@ -40,6 +49,11 @@ private:
     int phase_ = 0;
     QTimer timer_;
 };
+
+// The small spinner of a running row and of "Uploading: ": three quarters
+// of its natural size, in a slot 258 wide and 10 high. The spinner itself is
+// stored in *spinner.
+QWidget* smallSpinner(ProgressSpinner** spinner);
 
 // A titled panel: a label line (a symbol and a text) above a framed area
 // that holds the content.

@@ -24,12 +24,32 @@ constexpr const char* kAccepted = "Success: true\nDBId: 4711\nfilenameSalt: 42\n
 constexpr const char* kRefused = "Success: false\n";
 const QString kRegistration = QStringLiteral("/baselines/V10/upload-linux.php?userFile=");
 
-// A window over a record whose sixteen results are all present.
-struct CompleteWindow {
-    CompleteWindow() : state(QStringList{QStringLiteral("velocitrix")}, &createShortBaseline), window(state) {
+// Real servers on 127.0.0.1 with the upload pointed at them, a home
+// directory of its own, a catcher for opened pages, and a window over a
+// record whose sixteen results are all present.
+struct UploadScene {
+    explicit UploadScene(const char* reply)
+        : https(reply),
+          seam(vxtest::localDeployment(ftp, https)),
+          state(QStringList{QStringLiteral("velocitrix")}, &createShortBaseline),
+          window(state) {
         presetCompleteResults(state.baseline);
         window.show();
     }
+
+    bool ready() {
+        if (!ftp.started())
+            qWarning("%s", ftp.log().c_str());
+        if (!https.started())
+            qWarning("%s", https.log().c_str());
+        return ftp.started() && https.started() && QTest::qWaitForWindowExposed(&window);
+    }
+
+    ScratchHome home;
+    UrlCatcher browser;
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https;
+    vxtest::ScopedTestDeployment seam;
     TestState state;
     ContentView window;
 };
@@ -42,6 +62,15 @@ QMessageBox* waitForAlert(const AlertPresenter* presenter) {
 
 bool waitForNoAlert(const AlertPresenter* presenter) {
     return waitUntil([&] { return presentedAlert(presenter) == nullptr; }, 2000);
+}
+
+// Ends a suite with every result present and answers its prompt "No",
+// which leaves resultsComplete set for the bar's upload.
+bool declinePrompt(SuiteView* panel) {
+    panel->suiteFinished();
+    QMessageBox* prompt = presentedAlert(panel->alertPresenter());
+    return prompt != nullptr && pressAlertButton(prompt, QStringLiteral("No")) &&
+           waitForNoAlert(panel->alertPresenter());
 }
 
 QStringList registrations(const vxtest::HttpsTestServer& https) {
@@ -68,15 +97,8 @@ private slots:
 // test can start; on success the panel reports it, the bar offers the
 // results page, and no later suite asks again.
 void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
-    ScratchHome home;
-    UrlCatcher browser;
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https(kAccepted);
-    QVERIFY2(ftp.started(), ftp.log().c_str());
-    QVERIFY2(https.started(), https.log().c_str());
-    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
-    CompleteWindow w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    UploadScene w(kAccepted);
+    QVERIFY(w.ready());
 
     w.window.memoryView()->suiteFinished();
     QMessageBox* prompt = presentedAlert(w.window.memoryView()->alertPresenter());
@@ -110,25 +132,25 @@ void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
 
     // What was sent: the file written in the home directory, by FTP, and its
     // name to the results server.
-    const QStringList saved = filesIn(home.path());
+    const QStringList saved = filesIn(w.home.path());
     QCOMPARE(saved.size(), 1);
     QVERIFY(saved.first().startsWith(QStringLiteral("BL_")));
     QVERIFY(saved.first().endsWith(QStringLiteral(".vx")));
-    QCOMPARE(ftp.files(), std::vector<std::string>{saved.first().toStdString()});
-    QFile local(QDir(home.path()).filePath(saved.first()));
+    QCOMPARE(w.ftp.files(), std::vector<std::string>{saved.first().toStdString()});
+    QFile local(QDir(w.home.path()).filePath(saved.first()));
     QVERIFY(local.open(QIODevice::ReadOnly));
-    QCOMPARE(local.readAll().toStdString(), ftp.readFile(saved.first().toStdString()));
-    QCOMPARE(registrations(https), QStringList{kRegistration + saved.first()});
+    QCOMPARE(local.readAll().toStdString(), w.ftp.readFile(saved.first().toStdString()));
+    QCOMPARE(registrations(w.https), QStringList{kRegistration + saved.first()});
 
     const QUrl page(QStringLiteral("https://%1/baselines/V10/display.php?id=471100042")
-                        .arg(QString::fromStdString(https.hostAndPort())));
+                        .arg(QString::fromStdString(w.https.hostAndPort())));
     QVERIFY(pressAlertButton(done, QStringLiteral("View Results Online")));
     QVERIFY(waitForNoAlert(w.window.memoryView()->alertPresenter()));
-    QCOMPARE(browser.opened, QList<QUrl>{page});
+    QCOMPARE(w.browser.opened, QList<QUrl>{page});
 
     // The bar's "View Results Online" opens the same page and changes nothing.
     QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
-    QCOMPARE(browser.opened, (QList<QUrl>{page, page}));
+    QCOMPARE(w.browser.opened, (QList<QUrl>{page, page}));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
 
     // Uploaded: no later suite asks again.
@@ -137,20 +159,14 @@ void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
     QTest::qWait(100);
     QVERIFY(presentedAlert(w.window.cpuView()->alertPresenter()) == nullptr);
     QVERIFY(presentedAlert(w.window.memoryView()->alertPresenter()) == nullptr);
-    QCOMPARE(registrations(https).size(), 1);
+    QCOMPARE(registrations(w.https).size(), 1);
 }
 
 void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
-    ScratchHome home;
-    UrlCatcher browser;
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https(kAccepted);
-    QVERIFY2(https.started(), https.log().c_str());
-    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+    UploadScene w(kAccepted);
+    QVERIFY(w.ready());
     // Nothing listens where the results are to go.
-    seam.deployment().ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
-    CompleteWindow w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    w.seam.deployment().ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
 
     w.window.cpuView()->suiteFinished();
     QMessageBox* prompt = presentedAlert(w.window.cpuView()->alertPresenter());
@@ -167,12 +183,12 @@ void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
     QVERIFY(w.window.uploadResultsButton()->isVisible());
     QVERIFY(w.window.uploadResultsButton()->isEnabled());
     QVERIFY(!anyRunButtonDisabled(w.window));
-    QCOMPARE(registrations(https), QStringList{});
+    QCOMPARE(registrations(w.https), QStringList{});
 
     QVERIFY(pressAlertButton(failed, QStringLiteral("OK")));
     QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
-    QCOMPARE(browser.opened.size(), 0);
+    QCOMPARE(w.browser.opened.size(), 0);
 
     // Not uploaded: the next suite asks again.
     w.window.cpuView()->suiteFinished();
@@ -183,19 +199,9 @@ void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
 // "Upload Results", which is back while it is up; "Dismiss" then marks the
 // results uploaded without opening anything.
 void UploadTest::barUploadSucceedsAndDismissMarksItUploaded() {
-    ScratchHome home;
-    UrlCatcher browser;
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https(kAccepted);
-    QVERIFY2(ftp.started(), ftp.log().c_str());
-    QVERIFY2(https.started(), https.log().c_str());
-    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
-    CompleteWindow w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-    // A finished suite leaves resultsComplete set; its prompt is declined.
-    w.window.memoryView()->suiteFinished();
-    QVERIFY(pressAlertButton(presentedAlert(w.window.memoryView()->alertPresenter()), QStringLiteral("No")));
-    QVERIFY(waitForNoAlert(w.window.memoryView()->alertPresenter()));
+    UploadScene w(kAccepted);
+    QVERIFY(w.ready());
+    QVERIFY(declinePrompt(w.window.memoryView()));
     QCOMPARE(w.state.resultsComplete(), true);
 
     QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
@@ -215,36 +221,27 @@ void UploadTest::barUploadSucceedsAndDismissMarksItUploaded() {
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
     QVERIFY(w.window.uploadResultsButton()->isVisible());
     QCOMPARE(w.state.disableButtons(), false);
-    QCOMPARE(registrations(https).size(), 1);
+    QCOMPARE(registrations(w.https).size(), 1);
 
     QVERIFY(pressAlertButton(done, QStringLiteral("Dismiss")));
     QVERIFY(waitForNoAlert(w.window.alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
     QVERIFY(w.window.viewResultsButton()->isVisible());
     QVERIFY(!w.window.uploadResultsButton()->isVisible());
-    QCOMPARE(browser.opened.size(), 0);
+    QCOMPARE(w.browser.opened.size(), 0);
 
     QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
-    QCOMPARE(browser.opened,
+    QCOMPARE(w.browser.opened,
              QList<QUrl>{QUrl(takeEngineText(getResultsUrl(w.state.baseline)))});
-    QCOMPARE(browser.opened.first().toString(),
+    QCOMPARE(w.browser.opened.first().toString(),
              QStringLiteral("https://%1/baselines/V10/display.php?id=471100042")
-                 .arg(QString::fromStdString(https.hostAndPort())));
+                 .arg(QString::fromStdString(w.https.hostAndPort())));
 }
 
 void UploadTest::barSuccessAlertOpensTheResultsPage() {
-    ScratchHome home;
-    UrlCatcher browser;
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https("Success: true\nDBId: 12\nfilenameSalt: 7\n");
-    QVERIFY2(ftp.started(), ftp.log().c_str());
-    QVERIFY2(https.started(), https.log().c_str());
-    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
-    CompleteWindow w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-    w.window.cpuView()->suiteFinished();
-    QVERIFY(pressAlertButton(presentedAlert(w.window.cpuView()->alertPresenter()), QStringLiteral("No")));
-    QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
+    UploadScene w("Success: true\nDBId: 12\nfilenameSalt: 7\n");
+    QVERIFY(w.ready());
+    QVERIFY(declinePrompt(w.window.cpuView()));
 
     QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
     QMessageBox* done = waitForAlert(w.window.alertPresenter());
@@ -253,26 +250,17 @@ void UploadTest::barSuccessAlertOpensTheResultsPage() {
     QVERIFY(waitForNoAlert(w.window.alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
     QVERIFY(w.window.viewResultsButton()->isVisible());
-    QCOMPARE(browser.opened,
+    QCOMPARE(w.browser.opened,
              QList<QUrl>{QUrl(QStringLiteral("https://%1/baselines/V10/display.php?id=1200007")
-                                  .arg(QString::fromStdString(https.hostAndPort())))});
+                                  .arg(QString::fromStdString(w.https.hostAndPort())))});
 }
 
 // A refused registration fails the upload; "Upload Results" is back and a
 // second press saves, uploads and registers everything again.
 void UploadTest::barUploadFailureCanBeRetriedInFull() {
-    ScratchHome home;
-    UrlCatcher browser;
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https(kRefused);
-    QVERIFY2(ftp.started(), ftp.log().c_str());
-    QVERIFY2(https.started(), https.log().c_str());
-    vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
-    CompleteWindow w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-    w.window.cpuView()->suiteFinished();
-    QVERIFY(pressAlertButton(presentedAlert(w.window.cpuView()->alertPresenter()), QStringLiteral("No")));
-    QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
+    UploadScene w(kRefused);
+    QVERIFY(w.ready());
+    QVERIFY(declinePrompt(w.window.cpuView()));
 
     for (int attempt = 1; attempt <= 2; ++attempt) {
         QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
@@ -288,10 +276,10 @@ void UploadTest::barUploadFailureCanBeRetriedInFull() {
         QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
         QVERIFY(w.window.uploadResultsButton()->isVisible());
         QVERIFY(w.window.uploadResultsButton()->isEnabled());
-        QCOMPARE(registrations(https).size(), attempt);
-        QVERIFY(!ftp.files().empty());
+        QCOMPARE(registrations(w.https).size(), attempt);
+        QVERIFY(!w.ftp.files().empty());
     }
-    QCOMPARE(browser.opened.size(), 0);
+    QCOMPARE(w.browser.opened.size(), 0);
 }
 
 VX_WINDOW_TEST_MAIN(UploadTest)
