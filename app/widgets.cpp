@@ -15,16 +15,16 @@ QWidget* frame(QWidget* content, int width, int height) {
     layout->setSpacing(0);
     layout->addWidget(content, 0, Qt::AlignLeft | Qt::AlignVCenter);
     layout->addStretch(1);
-    if (width >= 0)
-        slot->setFixedWidth(width);
-    if (height >= 0)
-        slot->setFixedHeight(height);
     // Content larger than its slot is held to the slot rather than
     // stretching the row.
-    if (width >= 0)
+    if (width >= 0) {
+        slot->setFixedWidth(width);
         content->setMaximumWidth(width);
-    if (height >= 0)
+    }
+    if (height >= 0) {
+        slot->setFixedHeight(height);
         content->setMaximumHeight(height);
+    }
     return slot;
 }
 
