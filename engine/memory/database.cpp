@@ -161,7 +161,15 @@ bool waitForWorkers(WorkerProcesses& workers, int n, std::int64_t bound, Done do
     }
 }
 
-pid_t forkWorker(int /*worker*/) { return fork(); }
+std::function<bool(std::int32_t)>& forkHook() {
+    static std::function<bool(std::int32_t)> hook;
+    return hook;
+}
+
+pid_t forkWorker(std::int32_t worker) {
+    if (forkHook() && !forkHook()(worker)) return -1;
+    return fork();
+}
 
 }  // namespace
 
@@ -278,6 +286,10 @@ void databaseWorker(std::int32_t seconds, std::int32_t worker) {
 
 void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker) {
     workerForTesting() = std::move(worker);
+}
+
+void setDatabaseForkHookForTesting(std::function<bool(std::int32_t worker)> allowFork) {
+    forkHook() = std::move(allowFork);
 }
 
 double runDatabaseTest(std::int32_t seconds, std::int32_t n) {

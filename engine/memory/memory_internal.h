@@ -215,6 +215,10 @@ void databaseWorker(std::int32_t seconds, std::int32_t worker);
 // Empty: the real worker.
 void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker);
 
+// Test seam: asked before each fork with the worker index; returning false
+// makes that fork fail as if the system had refused it. Empty: never fails.
+void setDatabaseForkHookForTesting(std::function<bool(std::int32_t worker)> allowFork);
+
 // Sum of n worker processes' rates (thousand operations per second); n is
 // capped at 32. 0 when a fork failed, no area is mapped, or a worker ended
 // without result or was not ready, or had not posted, within

@@ -34,4 +34,7 @@ bool readSystemFile(const std::string& path, std::string& contents);
 // /etc below root. An empty root restores the real system.
 void setSystemRootForTesting(const std::string& root);
 
+// Test seam: make queries of name fail with error (0 removes the failure).
+void failNameForTesting(const std::string& name, int error);
+
 }  // namespace platform

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "platform/sysctl.h"
 #include "platform/vm_statistics.h"
 #include "state/baseline.h"
+#include "test_support.h"
 
 namespace {
 
@@ -32,9 +32,7 @@ protected:
         platform::setSystemRootForTesting("");
         fs::remove_all(root_);
     }
-    void writeMeminfo(const std::string& text) {
-        std::ofstream(root_ / "proc" / "meminfo") << text;
-    }
+    void writeMeminfo(const std::string& text) { vxtest::writeFile(root_ / "proc" / "meminfo", text); }
     static std::uint64_t pageSize() { return static_cast<std::uint64_t>(getpagesize()); }
 
     fs::path root_;

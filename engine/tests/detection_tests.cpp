@@ -1,0 +1,231 @@
+// System detection through the platform layer, fed from a system root of the
+// test's own making so that every answer and every failure can be arranged.
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/sysctl.h"
+#include "state/baseline.h"
+#include "state/detection.h"
+#include "test_support.h"
+
+namespace {
+
+using vxtest::writeFile;
+
+class DetectionTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::setSystemRootForTesting(root_.path().string()); }
+    void TearDown() override {
+        platform::setSystemRootForTesting("");
+        platform::failNameForTesting("sysctl.proc_translated", 0);
+        platform::failNameForTesting("hw.machine", 0);
+    }
+    void file(const std::string& path, const std::string& text) { writeFile(root_.path().string() + path, text); }
+
+    // Processors 0..n-1 online, with the given package and core ids.
+    void topology(const std::vector<std::pair<int, int>>& packageAndCore) {
+        file("/sys/devices/system/cpu/online", "0-" + std::to_string(packageAndCore.size() - 1) + "\n");
+        for (std::size_t cpu = 0; cpu < packageAndCore.size(); ++cpu) {
+            const std::string dir = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/";
+            file(dir + "physical_package_id", std::to_string(packageAndCore[cpu].first) + "\n");
+            file(dir + "core_id", std::to_string(packageAndCore[cpu].second) + "\n");
+        }
+    }
+
+    vxtest::ScopedWorkDir root_;
+};
+
+const char* kX86Cpuinfo =
+    "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Example(R) CPU 9000 @ 3.10GHz\n"
+    "cpu MHz\t\t: 2599.998\n\nprocessor\t: 1\nvendor_id\t: GenuineIntel\n"
+    "model name\t: Example(R) CPU 9000 @ 3.10GHz\ncpu MHz\t\t: 1200.000\n";
+
+const char* kArmCpuinfo =
+    "processor\t: 0\nBogoMIPS\t: 50.00\nFeatures\t: fp asimd evtstrm\nCPU implementer\t: 0x41\n"
+    "CPU architecture: 8\nCPU variant\t: 0x3\nCPU part\t: 0xd0c\nCPU revision\t: 1\n";
+
+}  // namespace
+
+TEST_F(DetectionTest, X86ProcessorNameAndVendorComeFromCpuinfo) {
+    file("/proc/cpuinfo", kX86Cpuinfo);
+    EXPECT_EQ(detectCpuName(), "Example(R) CPU 9000 @ 3.10GHz");
+    EXPECT_EQ(detectManufacturer(), "GenuineIntel");
+}
+
+TEST_F(DetectionTest, ArmProcessorIsNamedByImplementerAndPart) {
+    file("/proc/cpuinfo", kArmCpuinfo);
+    EXPECT_EQ(detectCpuName(), "ARM Neoverse-N1");
+    EXPECT_EQ(detectManufacturer(), "ARM");
+    file("/proc/cpuinfo", "CPU implementer\t: 0x61\nCPU part\t: 0x999\n");
+    EXPECT_EQ(detectCpuName(), "Apple 0x999");  // unknown part: its code
+}
+
+TEST_F(DetectionTest, FailedQueriesGiveTheDefaults) {
+    // An empty root: no /proc, /sys or /etc at all.
+    EXPECT_EQ(detectModel(), "");
+    EXPECT_EQ(detectCpuName(), "");
+    EXPECT_EQ(detectManufacturer(), "Apple");
+    EXPECT_EQ(detectMemory(), 0u);
+    EXPECT_EQ(detectCpuCores(), 1);
+    EXPECT_EQ(detectCpuSockets(), 1);
+    EXPECT_EQ(detectOS(), "");
+    EXPECT_EQ(detectKernel(), "");
+    EXPECT_EQ(detectCpuFrequency(), 0);
+    EXPECT_EQ(isTranslated(), 0);
+}
+
+TEST_F(DetectionTest, ModelFromFirmwareTableOrDeviceTree) {
+    file("/proc/device-tree/model", std::string("Example Board Rev 1.2\0", 22));
+    EXPECT_EQ(detectModel(), "Example Board Rev 1.2");
+    file("/sys/class/dmi/id/product_name", "Example Workstation 7\n");
+    EXPECT_EQ(detectModel(), "Example Workstation 7");  // firmware table first
+}
+
+TEST_F(DetectionTest, StringLongerThanTheBufferFailsTheQuery) {
+    file("/sys/class/dmi/id/product_name", std::string(255, 'x'));
+    EXPECT_EQ(detectModel(), std::string(255, 'x'));  // 255 + NUL fits
+    file("/sys/class/dmi/id/product_name", std::string(256, 'x'));
+    EXPECT_EQ(detectModel(), "");
+}
+
+TEST_F(DetectionTest, MemoryIsWholeMebibytesRoundedDown) {
+    file("/proc/meminfo", "MemTotal:       16777216 kB\nMemFree:         1000 kB\n");
+    EXPECT_EQ(detectMemory(), 16384u);  // 17,179,869,184 bytes
+    file("/proc/meminfo", "MemTotal:       16777215 kB\n");
+    EXPECT_EQ(detectMemory(), 16383u);
+}
+
+TEST_F(DetectionTest, CoresAreDistinctPackageCorePairsAndSocketsDistinctPackages) {
+    topology({{0, 0}, {0, 0}, {0, 1}, {0, 1}, {1, 0}, {1, 0}, {1, 1}, {1, 1}});
+    EXPECT_EQ(detectCpuCores(), 4);
+    EXPECT_EQ(detectCpuSockets(), 2);
+    topology({{0, 0}, {0, 1}, {0, 2}});
+    EXPECT_EQ(detectCpuCores(), 3);
+    EXPECT_EQ(detectCpuSockets(), 1);
+}
+
+TEST_F(DetectionTest, FrequencyIsTheMaximumClockWherePublished) {
+    file("/proc/cpuinfo", kX86Cpuinfo);
+    EXPECT_EQ(detectCpuFrequency(), 2600);  // first "cpu MHz", rounded
+    file("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "3500000\n");
+    EXPECT_EQ(detectCpuFrequency(), 3500);  // cpufreq's maximum, in kHz
+}
+
+TEST_F(DetectionTest, AppleM1KeepsItsFixedFrequency) {
+    file("/proc/cpuinfo", "model name\t: Apple M1\n");
+    file("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "2064000\n");
+    EXPECT_EQ(detectCpuFrequency(), 3200);
+    file("/proc/cpuinfo", "model name\t: Apple M1 Pro\n");
+    EXPECT_EQ(detectCpuFrequency(), 2064);  // only the exact name is fixed
+}
+
+TEST_F(DetectionTest, OperatingSystemIsTheDistributionsPrettyName) {
+    file("/etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n");
+    EXPECT_EQ(detectOS(), "Debian GNU/Linux 12 (bookworm)");
+}
+
+TEST_F(DetectionTest, KernelJoinsTypeAndReleaseWhereEachAnswers) {
+    file("/proc/sys/kernel/ostype", "Linux\n");
+    file("/proc/sys/kernel/osrelease", "6.1.0-18-amd64\n");
+    EXPECT_EQ(detectKernel(), "Linux 6.1.0-18-amd64");
+    std::filesystem::remove(root_.path() / "proc/sys/kernel/ostype");
+    EXPECT_EQ(detectKernel(), " 6.1.0-18-amd64");
+    file("/proc/sys/kernel/ostype", "Linux\n");
+    std::filesystem::remove(root_.path() / "proc/sys/kernel/osrelease");
+    EXPECT_EQ(detectKernel(), "Linux");
+}
+
+TEST_F(DetectionTest, TranslationQueryMissingMeansNativeOtherErrorsMeanTranslated) {
+    EXPECT_EQ(isTranslated(), 0);
+    platform::failNameForTesting("sysctl.proc_translated", EPERM);
+    EXPECT_EQ(isTranslated(), -1);
+    Baseline record;
+    initBaseline(&record);
+    EXPECT_EQ(record.translated, 1);
+}
+
+TEST_F(DetectionTest, InitialisationLogsVersionThenEachDetectionInOrder) {
+    file("/proc/cpuinfo", kX86Cpuinfo);
+    file("/proc/meminfo", "MemTotal:       2048 kB\n");
+    vxtest::ScopedWorkDir logDir;
+    vxtest::ScopedDebugLogging logging;
+    platform::failNameForTesting("hw.machine", ENOENT);
+    Baseline record;
+    initBaseline(&record);
+    const std::vector<std::string> expected = {
+        "Velocitrix Version: 10.2.1000",
+        "Detect Model", "",
+        "Detect CPU Name", "Example(R) CPU 9000 @ 3.10GHz",
+        "Detect Manufacturer", "GenuineIntel",
+        "Detect OS", "",
+        "Detect Kernel", "",
+        "Detect Architecture", "",
+        "Detect Memory", "2097152",
+        "Detect CPU Frequency", "Detect CPU Name", "Example(R) CPU 9000 @ 3.10GHz", "2600",
+        "Detect cpu sockets", "1",
+        "Detect cpu cores", "1",
+    };
+    EXPECT_EQ(vxtest::debugMessages(), expected);
+    EXPECT_EQ(record.memory, 2);
+    EXPECT_EQ(record.cpuFrequency, 2600);
+}
+
+TEST(TimeStampTest, DecimalDigitsReadAsUtcDateAndTime) {
+    EXPECT_EQ(timeStampOf(121, 5, 15, 9, 30, 7), 20210615093007u);
+    EXPECT_EQ(timeStampOf(121, 11, 31, 23, 59, 59), 20211231235959u);
+    EXPECT_EQ(timeStampOf(122, 0, 1, 0, 0, 0), 20220101000000u);
+}
+
+TEST(TimeStampTest, NowMatchesTheCalendarClock) {
+    const std::time_t before = std::time(nullptr);
+    const std::uint64_t stamp = getTimeStamp();
+    const std::time_t after = std::time(nullptr);
+    auto stampOf = [](std::time_t t) {
+        std::tm utc{};
+        gmtime_r(&t, &utc);
+        return timeStampOf(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    };
+    EXPECT_GE(stamp, stampOf(before));
+    EXPECT_LE(stamp, stampOf(after));
+}
+
+TEST(PlatformTest, HardwareThreadsFollowTheAffinityMask) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(2);
+        _exit(platform::hardwareThreads() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PlatformTest, QueryShapeReportsSizesAndErrors) {
+    std::int32_t value = 0;
+    std::size_t length = 2;  // too small for a 32-bit value
+    errno = 0;
+    EXPECT_EQ(platform::sysctlbyname("hw.optional.neon", &value, &length, nullptr, 0), -1);
+    EXPECT_EQ(errno, ENOMEM);
+    length = sizeof value;
+    EXPECT_EQ(platform::sysctlbyname("no.such.name", &value, &length, nullptr, 0), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(platform::sysctlbyname("hw.optional.neon", &value, &length, &value, sizeof value), -1);
+    EXPECT_EQ(errno, EPERM);
+    std::size_t needed = 0;
+    ASSERT_EQ(platform::sysctlbyname("hw.machine", nullptr, &needed, nullptr, 0), 0);
+    utsname names;
+    uname(&names);
+    EXPECT_EQ(needed, std::strlen(names.machine) + 1);
+}
