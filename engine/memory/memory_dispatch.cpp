@@ -22,8 +22,8 @@ constexpr int kAvailableRamTest = 13;
 constexpr int kLatencyTest = 14;
 constexpr int kThreadedReadTest = 15;
 
-// Blocks of the three latency runs: answered by the first-level cache, the
-// second-level cache and main memory on most machines.
+// Blocks of the three latency runs, in KiB: a few pages, a few more, and
+// thousands of pages between consecutive loads.
 constexpr std::int32_t kLatencyBlocksKiB[] = {16, 64, 8192};
 
 std::function<bool(std::size_t)>& allocationHook() {
