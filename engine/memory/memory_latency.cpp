@@ -2,9 +2,8 @@
 // 64-byte nodes that is random within blocks and sequential from block to
 // block. Every node is loaded once per pass over the whole 512 MiB, so no
 // block is still cached when it comes round again; the block size sets how
-// widely consecutive loads
-// scatter (over 4 pages for 16 KiB blocks, 2048 for 8 MiB), and with it how
-// often address translation misses as well.
+// widely consecutive loads scatter (over 4 pages for 16 KiB blocks, 2048 for
+// 8 MiB), and with it how often address translation misses as well.
 
 #include <algorithm>
 #include <cstdlib>
