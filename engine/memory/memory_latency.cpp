@@ -1,9 +1,9 @@
 // Memory latency: the time of one dependent load, following a cycle of
 // 64-byte nodes that is random within blocks and sequential from block to
-// block. Every node is loaded once per pass over the whole 512 MiB, so no
-// block is still cached when it comes round again; the block size sets how
-// widely consecutive loads scatter (over 4 pages for 16 KiB blocks, 2048 for
-// 8 MiB), and with it how often address translation misses as well.
+// block. Every node is loaded once per pass over the whole 512 MiB, so a
+// block has long left the nearer caches when it comes round again; the block
+// size sets how widely consecutive loads scatter (over 4 pages for 16 KiB
+// blocks, 2048 for 8 MiB), and with it how often address translation misses.
 
 #include <algorithm>
 #include <cstdlib>
