@@ -9,6 +9,7 @@
 #include "interface_internal.h"
 #include "marks.h"
 #include "memory/memory_tests.h"
+#include "results/results.h"
 #include "state/baseline.h"
 #include "state/clock_log.h"
 #include "state/test_catalogue.h"
@@ -111,15 +112,13 @@ bool isSupportedSystem(Baseline* baseline) {
 }
 
 bool saveAndUploadResults(Baseline* baseline, const char* directory) {
-    // The results writer and uploader are not linked into this build yet.
-    (void)directory;
-    baseline->uploaded = 0;
+    // A null directory names no place to save: a failed upload, not a crash.
+    const bool uploaded =
+        directory != nullptr && saveAndUploadBaseline(*baseline, std::string(directory));
+    baseline->uploaded = uploaded ? 1 : 0;
     return baseline->uploaded != 0;
 }
 
-char* getResultsUrl(Baseline* baseline) {
-    (void)baseline;
-    return newText(std::string());
-}
+char* getResultsUrl(Baseline* baseline) { return newText(makeDisplayUrl(*baseline)); }
 
 }  // extern "C"

@@ -35,21 +35,21 @@ const CpuTestEntry kCpuTests[9] = {
     // 0 Integer Math: Million Operations/s as returned.
     {[](std::int32_t seconds, int) { return IntegerMathTest(seconds); }, 1.0, 1.0},
     // 1 Floating Point Math: Million Operations/s as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return FloatingPointTest(seconds); }, 1.0, 1.0},
     // 2 Prime Numbers: primes/s to Million Primes/s.
-    {nullptr, 1000000.0, 1.0},
+    {[](std::int32_t seconds, int) { return PrimeTest(seconds); }, 1000000.0, 1.0},
     // 3 Sorting: strings/s to Thousand Strings/s.
-    {nullptr, 1000.0, 1.0},
+    {[](std::int32_t seconds, int) { return StringSortTest(seconds); }, 1000.0, 1.0},
     // 4 Encryption: bytes/s to MB/s (2^-20).
-    {nullptr, 1.0, 1.0 / 1048576.0},
+    {[](std::int32_t seconds, int worker) { return EncryptionTest(seconds, worker); }, 1.0, 1.0 / 1048576.0},
     // 5 Compression: bytes/s to KB/s (2^-10).
-    {nullptr, 1.0, 1.0 / 1024.0},
+    {[](std::int32_t seconds, int) { return NewCompressData(seconds); }, 1.0, 1.0 / 1024.0},
     // 6 CPU Single Thread: score as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return SingleThreadTest(seconds); }, 1.0, 1.0},
     // 7 Physics: Frames/s as returned.
     {nullptr, 1.0, 1.0},
     // 8 Extended Instructions (NEON): Million Matrices/s as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0},
 };
 
 std::function<bool(int)> forkAllowed;
@@ -144,6 +144,10 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
         area.setReady(i, false);
         area.setDone(i, false);
         area.setResult(i, 0.0);
+        // A phase that fails leaves its sub-result unwritten; cleared here it
+        // adds 0 rather than a figure left over from an earlier run.
+        for (int slot = 0; slot < kMatrixSubResults; ++slot) area.setMatrixResult(i, slot, 0.0);
+        for (int slot = 0; slot < kEncryptionSubResults; ++slot) area.setEncryptionResult(i, slot, 0.0);
     }
 
     std::vector<pid_t> workers;

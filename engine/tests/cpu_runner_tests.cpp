@@ -101,6 +101,19 @@ TEST_F(CpuRunnerTest, SubResultsOfEveryWorkerAreAdded) {
     for (int slot = 0; slot < 3; ++slot) EXPECT_EQ(record_.encryptionResults[slot], 28.0 + 800.0 * slot);
 }
 
+TEST_F(CpuRunnerTest, SubResultsLeftUnwrittenCountAsZeroNotAsAnEarlierRunsFigure) {
+    setWorkerDispatchForTesting([](int, std::int32_t, int worker) {
+        currentWorkerSyncArea().setEncryptionResult(worker, 0, 5.0);
+        return 1.0;
+    });
+    runCpuTest(4, &record_);
+    EXPECT_EQ(record_.encryptionResults[0], 40.0);
+    setWorkerDispatchForTesting([](int, std::int32_t, int) { return 1.0; });  // a failed phase posts nothing
+    record_.encryptionResults[0] = 0.0;
+    runCpuTest(4, &record_);
+    EXPECT_EQ(record_.encryptionResults[0], 0.0);
+}
+
 TEST_F(CpuRunnerTest, ForkFailureGivesZeroAndNoWorkerRunsTheTest) {
     setWorkerDispatchForTesting(markedWorker);
     setForkFailureHookForTesting([](int worker) { return worker != 2; });

@@ -1,0 +1,274 @@
+#include "cpu/matrix_multiply.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cpu/cpu_tests.h"
+#include "state/baseline.h"
+#include "state/clock_log.h"
+#include "state/minstd.h"
+#include "state/worker_sync_area.h"
+#include "test_support.h"
+#include "velocitrix/engine.h"
+
+namespace {
+
+// What the harness handed to the kernel on its first call.
+struct Capture {
+    Matrix4f matrix;
+    std::vector<Vec4f> inputs;
+    std::vector<Vec4f> outputs;
+    std::int64_t calls = 0;
+};
+Capture gCapture;
+
+void captureKernel(const Matrix4f& matrix, const Vec4f* in, Vec4f* out, std::int32_t count) {
+    if (gCapture.calls++ == 0) {
+        gCapture.matrix = Matrix4f(matrix, false);
+        gCapture.inputs.assign(in, in + count);
+        gCapture.outputs.assign(out, out + count);
+    }
+    TransformVectorsScalar(matrix, in, out, count);
+}
+
+void resetCapture() {
+    gCapture.calls = 0;
+    gCapture.inputs.clear();
+    gCapture.outputs.clear();
+}
+
+std::string sixDigits(float a, float b, float c, float d) {
+    std::ostringstream text;
+    text << a << ' ' << b << ' ' << c << ' ' << d;
+    return text.str();
+}
+
+std::string fixedSix(double value) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(6) << value;
+    return text.str();
+}
+
+std::vector<Vec4f> zeros(std::size_t n) { return std::vector<Vec4f>(n, Vec4f(0, 0, 0, 0)); }
+
+void expectSameVectors(const std::vector<Vec4f>& a, const std::vector<Vec4f>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        EXPECT_EQ(a[k].x, b[k].x) << "vector " << k;
+        EXPECT_EQ(a[k].y, b[k].y) << "vector " << k;
+        EXPECT_EQ(a[k].z, b[k].z) << "vector " << k;
+        EXPECT_EQ(a[k].w, b[k].w) << "vector " << k;
+    }
+}
+
+TEST(MatrixHarness, FillsTheFixedMatrixAndInputVectors) {
+    resetCapture();
+    RunMatrixKernel(captureKernel, -1.0);
+    ASSERT_EQ(gCapture.inputs.size(), 100u);
+    const auto& m = gCapture.matrix.m;
+    EXPECT_EQ(sixDigits(m[0][0], m[0][1], m[0][2], m[0][3]), "0.248748 0.320955 0.261164 0.539429");
+    const Vec4f& first = gCapture.inputs[0];
+    EXPECT_EQ(sixDigits(first.x, first.y, first.z, first.w), "9.34538 0.375684 0.514312 0.400412");
+    for (const Vec4f& v : gCapture.outputs) {
+        EXPECT_EQ(sixDigits(v.x, v.y, v.z, v.w), "0 0 0 0");
+    }
+}
+
+TEST(MatrixHarness, DeadlinePassedAtFirstReadingStillCountsOneCall) {
+    resetCapture();
+    const double score = RunMatrixKernel(captureKernel, -1.0);
+    EXPECT_EQ(gCapture.calls, 1);
+    EXPECT_GT(score, 0.0);
+    EXPECT_TRUE(std::isfinite(score));
+}
+
+TEST(MatrixHarness, ReadsTheClockAfterEveryFiveHundredthCall) {
+    resetCapture();
+    RunMatrixKernel(captureKernel, 0.05);
+    // The loop can only leave right after call 1, 501, 1001, ...
+    EXPECT_GT(gCapture.calls, 1);
+    EXPECT_EQ(gCapture.calls % 500, 1);
+}
+
+TEST(MatrixKernels, ScalarAndSimdAgreeExactlyOnTheBenchmarkData) {
+    resetCapture();
+    RunMatrixKernel(captureKernel, -1.0);
+    ASSERT_EQ(gCapture.inputs.size(), 100u);
+    std::vector<Vec4f> scalar = zeros(100), simd = zeros(100);
+    TransformVectorsScalar(gCapture.matrix, gCapture.inputs.data(), scalar.data(), 100);
+    TransformVectorsSimd(gCapture.matrix, gCapture.inputs.data(), simd.data(), 100);
+    expectSameVectors(scalar, simd);
+    // The values are products, not copies of the input.
+    EXPECT_NE(scalar[0].x, gCapture.inputs[0].x);
+}
+
+TEST(MatrixKernels, ScalarAndSimdAgreeExactlyWithMixedSignsAndMagnitudes) {
+    // Terms of very different size and sign: any change in the order of the
+    // additions or a fused multiply-add changes the rounded result.
+    Minstd rng(4242);
+    auto draw = [&rng] {
+        const float unit = static_cast<float>(rng.next()) / 2147483647.0f - 0.5f;
+        const int exponent = static_cast<int>(rng.next() % 41) - 20;
+        return std::ldexp(unit, exponent);
+    };
+    Matrix4f matrix;
+    for (auto& row : matrix.m) {
+        for (float& v : row) v = draw();
+    }
+    std::vector<Vec4f> in;
+    for (int k = 0; k < 1000; ++k) in.emplace_back(draw(), draw(), draw(), draw());
+    std::vector<Vec4f> scalar = zeros(in.size()), simd = zeros(in.size());
+    TransformVectorsScalar(matrix, in.data(), scalar.data(), static_cast<std::int32_t>(in.size()));
+    TransformVectorsSimd(matrix, in.data(), simd.data(), static_cast<std::int32_t>(in.size()));
+    expectSameVectors(scalar, simd);
+
+    // Each row is ((m0*x + m1*y) + m2*z) + m3*w, computed here in double and
+    // rounded after every step, which is what single precision does.
+    auto single = [](double v) { return static_cast<double>(static_cast<float>(v)); };
+    for (std::size_t k = 0; k < in.size(); ++k) {
+        const Vec4f& v = in[k];
+        for (int j = 0; j < 4; ++j) {
+            const auto& r = matrix.m[j];
+            double sum = single(double(r[0]) * v.x);
+            sum = single(sum + single(double(r[1]) * v.y));
+            sum = single(sum + single(double(r[2]) * v.z));
+            sum = single(sum + single(double(r[3]) * v.w));
+            const float lanes[4] = {scalar[k].x, scalar[k].y, scalar[k].z, scalar[k].w};
+            ASSERT_EQ(lanes[j], static_cast<float>(sum)) << "vector " << k << " row " << j;
+        }
+    }
+}
+
+TEST(MatrixKernels, NeitherKernelFusesAMultiplyIntoAnAdd) {
+    // Row 0: (-1 - 2^-11) * 1 + (1 + 2^-12)^2. The square is 1 + 2^-11 +
+    // 2^-24, which rounds (to even) to 1 + 2^-11, so separate operations give
+    // exactly 0; a fused multiply-add would keep the 2^-24.
+    Matrix4f matrix;
+    for (auto& row : matrix.m) {
+        for (float& v : row) v = 0.0f;
+    }
+    const float a = 1.0f + std::ldexp(1.0f, -12);
+    matrix.m[0][0] = -(1.0f + std::ldexp(1.0f, -11));
+    matrix.m[0][1] = a;
+    const std::vector<Vec4f> in = {Vec4f(1.0f, a, 0.0f, 0.0f)};
+    std::vector<Vec4f> scalar = zeros(1), simd = zeros(1);
+    TransformVectorsScalar(matrix, in.data(), scalar.data(), 1);
+    TransformVectorsSimd(matrix, in.data(), simd.data(), 1);
+    EXPECT_EQ(scalar[0].x, 0.0f);
+    EXPECT_EQ(simd[0].x, 0.0f);
+}
+
+TEST(MatrixKernels, CountBelowOneWritesNothing) {
+    Matrix4f matrix;
+    for (auto& row : matrix.m) {
+        for (float& v : row) v = 2.0f;
+    }
+    const std::vector<Vec4f> in(4, Vec4f(1, 2, 3, 4));
+    for (std::int32_t count : {0, -3}) {
+        std::vector<Vec4f> scalar(4, Vec4f(7, 7, 7, 7)), simd(4, Vec4f(7, 7, 7, 7));
+        TransformVectorsScalar(matrix, in.data(), scalar.data(), count);
+        TransformVectorsSimd(matrix, in.data(), simd.data(), count);
+        expectSameVectors(scalar, std::vector<Vec4f>(4, Vec4f(7, 7, 7, 7)));
+        expectSameVectors(simd, std::vector<Vec4f>(4, Vec4f(7, 7, 7, 7)));
+    }
+}
+
+TEST(MatrixTypes, TransposingCopySwapsRowsAndColumns) {
+    Matrix4f source;
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) source.m[r][c] = static_cast<float>(10 * r + c);
+    }
+    const Matrix4f copy(source, false);
+    const Matrix4f transposed(source, true);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_EQ(copy.m[r][c], source.m[r][c]);
+            EXPECT_EQ(transposed.m[r][c], source.m[c][r]);
+        }
+    }
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&source.m[1][0]) % 16, 0u);
+}
+
+TEST(CpuFeatures, IndexOneAndIndicesOutsideTheTableAreNeverProbed) {
+    for (int index : {1, 6, -1, 100}) {
+        const auto feature = static_cast<CpuFeature>(index);
+        EXPECT_EQ(CpuFeatureSystemValue(feature), nullptr) << index;
+        EXPECT_FALSE(HasCpuFeature(feature)) << index;
+    }
+    EXPECT_STREQ(CpuFeatureSystemValue(kCpuFeatureNeon), "hw.optional.neon");
+    EXPECT_STREQ(CpuFeatureSystemValue(kCpuFeatureAvx), "hw.optional.avx1_0");
+}
+
+TEST(CpuFeatures, NeonIsReportedWhereverTheSimdKernelRuns) {
+    // x86-64 runs the NEON kernel through its SSE translation; aarch64 Linux
+    // always has Advanced SIMD.
+    EXPECT_TRUE(HasCpuFeature(kCpuFeatureNeon));
+#if defined(__x86_64__)
+    EXPECT_TRUE(HasCpuFeature(kCpuFeatureSse));  // part of every x86-64
+#elif defined(__aarch64__)
+    EXPECT_FALSE(HasCpuFeature(kCpuFeatureSse));
+    EXPECT_FALSE(HasCpuFeature(kCpuFeatureAvx));
+#endif
+}
+
+constexpr double kUntouched = -7.5;
+
+TEST(MatrixMultiplyTest, PostsBothRatesIntoItsOwnSlotsAndLogsThem) {
+    Baseline baseline;  // maps a fresh area
+    WorkerSyncArea area = currentWorkerSyncArea();
+    ASSERT_TRUE(area.valid());
+    for (int w : {1, 2, 3}) {
+        for (int slot = 0; slot < 5; ++slot) area.setMatrixResult(w, slot, kUntouched);
+    }
+
+    vxtest::ScopedWorkDir dir;
+    vxtest::ScopedDebugLogging logging;
+    const std::int64_t start = nowNanoseconds();
+    // Duration 0: the scalar baseline still takes one second and the NEON run
+    // half of the one-second minimum share.
+    const double result = MatrixMultiplyTest(2, 0.0);
+    const double elapsed = static_cast<double>(nowNanoseconds() - start) / 1e9;
+
+    const double scalar = area.matrixResult(2, 0);
+    const double simd = area.matrixResult(2, 1);
+    EXPECT_GE(elapsed, 1.5);
+    EXPECT_GT(scalar, 0.0);
+    EXPECT_EQ(result, simd);
+    EXPECT_GT(simd, 0.0);
+    for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(2, slot), kUntouched);
+    for (int w : {1, 3}) {
+        for (int slot = 0; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(w, slot), kUntouched);
+    }
+
+    const std::vector<std::string> lines = vxtest::readLines("debug.log");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(vxtest::messageOf(lines[0]), "Begin MM Test");
+    EXPECT_EQ(vxtest::messageOf(lines[1]), "Base MM test score = " + fixedSix(scalar));
+    EXPECT_EQ(vxtest::messageOf(lines[2]), "Begin NEON/SSE Test");
+    EXPECT_EQ(vxtest::messageOf(lines[3]), "NEON test score = " + fixedSix(simd));
+}
+
+TEST(MatrixMultiplyTest, RunnerSumsEveryWorkersSubResultsIntoTheRecord) {
+    Baseline baseline;
+    baseline.testSeconds = 1;
+    baseline.numTestProcesses = 2;
+    vxtest::ScopedWorkDir dir;
+    runTest(&baseline, 8);
+    WorkerSyncArea area = currentWorkerSyncArea();
+
+    EXPECT_GT(baseline.results[8], 0.0);
+    // Each worker's figure is its NEON score, so the two sums are one sum.
+    EXPECT_DOUBLE_EQ(baseline.results[8], baseline.matrixResults[1]);
+    EXPECT_DOUBLE_EQ(baseline.matrixResults[0], area.matrixResult(0, 0) + area.matrixResult(1, 0));
+    EXPECT_GT(area.matrixResult(0, 0), 0.0);
+    EXPECT_GT(area.matrixResult(1, 0), 0.0);
+    for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(baseline.matrixResults[slot], 0.0);
+    EXPECT_TRUE(vxtest::noChildProcessesLeft());
+}
+
+}  // namespace
