@@ -321,7 +321,13 @@ double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
                 continue;
             }
             if (pid == 0) {
-                worker(seconds, i);
+                // Never unwind into the parent's code copied into this
+                // process, and end with _exit: the parent's exit handlers
+                // and static destructors must not run here.
+                try {
+                    worker(seconds, i);
+                } catch (...) {
+                }
                 _exit(0);
             }
             workers.add(i, pid);
