@@ -363,8 +363,7 @@ double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
                 workers.end(0);
             }
         } else {
-            // Workers still waiting end on the abort flag; the rest are
-            // killed.
+            // No worker has started its test; none is left running.
             area.setAbort(true);
             workers.end(0);
         }
