@@ -47,7 +47,7 @@ const CpuTestEntry kCpuTests[9] = {
     // 6 CPU Single Thread: score as returned.
     {[](std::int32_t seconds, int) { return SingleThreadTest(seconds); }, 1.0, 1.0},
     // 7 Physics: Frames/s as returned.
-    {nullptr, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return PhysicsTest(static_cast<double>(seconds)); }, 1.0, 1.0},
     // 8 Extended Instructions (NEON): Million Matrices/s as returned.
     {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0},
 };

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "benchmark_demo.h"
+
+namespace {
+
+constexpr float kTimeStep = 1.0f / 60.0f;
+
+std::unique_ptr<BenchmarkDemo> builtScene(std::int32_t option)
+{
+    DemoOptions options;
+    options.option = option;
+    std::unique_ptr<BenchmarkDemo> scene(static_cast<BenchmarkDemo*>(createBenchmarkDemo(options)));
+    scene->buildWorld();
+    return scene;
+}
+
+btRigidBody* bodyAt(const BenchmarkDemo& scene, int index)
+{
+    return btRigidBody::upcast(scene.dynamicsWorld->getCollisionObjectArray()[index]);
+}
+
+btVector3 originOf(const BenchmarkDemo& scene, int index)
+{
+    return bodyAt(scene, index)->getWorldTransform().getOrigin();
+}
+
+// Everything that defines a body at the start of a run, for comparing two
+// builds field by field.
+struct BodyRecord {
+    int shapeSlot;
+    int shapeType;
+    float originX, originY, originZ;
+    float rotationX, rotationY, rotationZ, rotationW;
+    float inverseMass;
+    float inertiaX, inertiaY, inertiaZ;
+    float friction, restitution, linearDamping, angularDamping;
+    float linearSleep, angularSleep;
+    int userIndex, collisionFlags, activationState;
+    bool operator==(const BodyRecord&) const = default;
+};
+
+std::vector<BodyRecord> recordBodies(const BenchmarkDemo& scene)
+{
+    std::vector<BodyRecord> records;
+    for (int i = 0; i < scene.dynamicsWorld->getNumCollisionObjects(); ++i) {
+        const btRigidBody* body = bodyAt(scene, i);
+        int slot = -1;
+        for (int s = 0; s < scene.collisionShapes.size(); ++s) {
+            if (scene.collisionShapes[s] == body->getCollisionShape()) {
+                slot = s;
+            }
+        }
+        const btTransform& t = body->getWorldTransform();
+        const btQuaternion q = t.getRotation();
+        records.push_back({slot, body->getCollisionShape()->getShapeType(), t.getOrigin().x(),
+                           t.getOrigin().y(), t.getOrigin().z(), q.x(), q.y(), q.z(), q.w(),
+                           body->getInvMass(), body->getLocalInertia().x(), body->getLocalInertia().y(),
+                           body->getLocalInertia().z(), body->getFriction(), body->getRestitution(),
+                           body->getLinearDamping(), body->getAngularDamping(),
+                           body->getLinearSleepingThreshold(), body->getAngularSleepingThreshold(),
+                           body->getUserIndex(), body->getCollisionFlags(), body->getActivationState()});
+    }
+    return records;
+}
+
+std::vector<btVector3> positions(const BenchmarkDemo& scene)
+{
+    std::vector<btVector3> result;
+    for (int i = 0; i < scene.dynamicsWorld->getNumCollisionObjects(); ++i) {
+        result.push_back(originOf(scene, i));
+    }
+    return result;
+}
+
+class BoxGrid : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { scene_ = builtScene(1).release(); }
+    static void TearDownTestSuite()
+    {
+        delete scene_;
+        scene_ = nullptr;
+    }
+    static BenchmarkDemo* scene_;
+};
+BenchmarkDemo* BoxGrid::scene_ = nullptr;
+
+} // namespace
+
+TEST_F(BoxGrid, HoldsGroundAnd4000BoxesWithTwoShapes)
+{
+    ASSERT_EQ(scene_->dynamicsWorld->getNumCollisionObjects(), 4001);
+    ASSERT_EQ(scene_->collisionShapes.size(), 2);
+    EXPECT_EQ(scene_->dynamicsWorld->getNumConstraints(), 0);
+
+    const btRigidBody* ground = bodyAt(*scene_, 0);
+    EXPECT_EQ(ground->getCollisionShape(), scene_->collisionShapes[0]);
+    EXPECT_TRUE(ground->isStaticObject());
+    EXPECT_EQ(ground->getInvMass(), 0.0f);
+    const auto* groundBox = static_cast<const btBoxShape*>(scene_->collisionShapes[0]);
+    ASSERT_EQ(groundBox->getShapeType(), BOX_SHAPE_PROXYTYPE);
+    EXPECT_EQ(groundBox->getHalfExtentsWithMargin(), btVector3(250, 50, 250));
+    EXPECT_EQ(ground->getWorldTransform().getOrigin(), btVector3(0, -50, 0));
+    EXPECT_EQ(ground->getFriction(), 0.5f);
+
+    const auto* boxShape = static_cast<const btBoxShape*>(scene_->collisionShapes[1]);
+    ASSERT_EQ(boxShape->getShapeType(), BOX_SHAPE_PROXYTYPE);
+    EXPECT_EQ(boxShape->getHalfExtentsWithMargin(), btVector3(1, 1, 1));
+    for (int i = 1; i <= 4000; ++i) {
+        const btRigidBody* box = bodyAt(*scene_, i);
+        ASSERT_EQ(box->getCollisionShape(), boxShape) << "body " << i;
+        ASSERT_EQ(box->getInvMass(), 0.5f) << "body " << i;
+        ASSERT_EQ(box->getFriction(), 0.5f) << "body " << i;
+        ASSERT_EQ(box->getUserIndex(), -1) << "body " << i;
+        ASSERT_EQ(box->getWorldTransform().getBasis(), btMatrix3x3::getIdentity()) << "body " << i;
+    }
+}
+
+TEST_F(BoxGrid, BottomLayerStartsAtMinus15AndEndsAt12)
+{
+    EXPECT_EQ(originOf(*scene_, 1), btVector3(-15, 2, -15));
+    EXPECT_EQ(originOf(*scene_, 2), btVector3(-12, 2, -15)); // x runs fastest
+    EXPECT_EQ(originOf(*scene_, 11), btVector3(-15, 2, -12));
+    EXPECT_EQ(originOf(*scene_, 100), btVector3(12, 2, 12));
+    // Second layer: 3 higher and shifted by 0.2.
+    EXPECT_EQ(originOf(*scene_, 101), btVector3(-14.8f, 5, -14.8f));
+}
+
+TEST_F(BoxGrid, TopLayerCarriesTheRoundedShift)
+{
+    const btVector3 first = originOf(*scene_, 1 + 39 * 100);
+    EXPECT_EQ(first.y(), 119.0f);
+    // 39 additions of 0.2, each rounded to float: -7.200007 to seven digits,
+    // exactly the float -7.20000744.
+    constexpr float kLayer39Start = -7.20000744f;
+    EXPECT_EQ(first.x(), kLayer39Start);
+    EXPECT_EQ(first.z(), kLayer39Start);
+    EXPECT_NEAR(first.x(), -7.200007, 5e-7);
+    EXPECT_NE(first.x(), -7.2f);
+    EXPECT_EQ(originOf(*scene_, 4000), btVector3(kLayer39Start + 27.0f, 119, kLayer39Start + 27.0f));
+}
+
+TEST_F(BoxGrid, WorldSettings)
+{
+    btDiscreteDynamicsWorld* world = scene_->dynamicsWorld;
+    EXPECT_EQ(world->getGravity(), btVector3(0, -9.8f, 0));
+    EXPECT_EQ(world->getSolverInfo().m_solverMode, 292);
+    EXPECT_EQ(world->getSolverInfo().m_numIterations, 5);
+    EXPECT_NE(dynamic_cast<btAxisSweep3*>(scene_->broadphase), nullptr);
+    EXPECT_NE(dynamic_cast<btHashedOverlappingPairCache*>(scene_->broadphase->getOverlappingPairCache()),
+              nullptr);
+    EXPECT_NE(dynamic_cast<btSequentialImpulseConstraintSolver*>(scene_->solver), nullptr);
+    EXPECT_EQ(world->getDispatcher(), scene_->dispatcher);
+    EXPECT_EQ(world->getBroadphase(), scene_->broadphase);
+    EXPECT_EQ(world->getConstraintSolver(), scene_->solver);
+}
+
+TEST(SceneOptions, OptionZeroBuildsOnlyTheGround)
+{
+    auto scene = builtScene(0);
+    ASSERT_EQ(scene->dynamicsWorld->getNumCollisionObjects(), 1);
+    ASSERT_EQ(scene->collisionShapes.size(), 1);
+    EXPECT_EQ(originOf(*scene, 0), btVector3(0, -50, 0));
+    EXPECT_EQ(scene->dynamicsWorld->getGravity(), btVector3(0, -9.8f, 0));
+    auto negative = builtScene(-3);
+    EXPECT_EQ(negative->dynamicsWorld->getNumCollisionObjects(), 1);
+}
+
+TEST(SceneOptions, OptionNineBuildsNothing)
+{
+    auto scene = builtScene(9);
+    ASSERT_NE(scene->dynamicsWorld, nullptr);
+    EXPECT_EQ(scene->dynamicsWorld->getNumCollisionObjects(), 0);
+    EXPECT_EQ(scene->collisionShapes.size(), 0);
+    EXPECT_EQ(scene->dynamicsWorld->getSolverInfo().m_numIterations, 5);
+    scene->stepFrame(kTimeStep);
+}
+
+TEST(SceneRebuild, RebuildAfterTeardownGivesAnIdenticalWorld)
+{
+    auto scene = builtScene(1);
+    const std::vector<BodyRecord> firstBuild = recordBodies(*scene);
+    for (int frame = 0; frame < 40; ++frame) {
+        scene->stepFrame(kTimeStep);
+    }
+    const std::vector<btVector3> firstRun = positions(*scene);
+    ASSERT_LT(firstRun[1].y(), 1.5f); // the first box fell onto the ground
+
+    scene->tearDownWorld();
+    scene->buildWorld();
+    EXPECT_EQ(recordBodies(*scene), firstBuild);
+    for (int frame = 0; frame < 40; ++frame) {
+        scene->stepFrame(kTimeStep);
+    }
+    // The same load every time: the rebuilt world moves exactly as the first.
+    EXPECT_EQ(positions(*scene), firstRun);
+}
+
+TEST(SpawnRigidBody, MassZeroGivesAStaticBodyWithoutInertia)
+{
+    auto scene = builtScene(9);
+    btBoxShape* shape = new btBoxShape(btVector3(1, 2, 3));
+    scene->collisionShapes.push_back(shape);
+    btTransform start;
+    start.setIdentity();
+    start.setOrigin(btVector3(1, 2, 3));
+    btRigidBody* fixed = scene->spawnRigidBody(0.0f, start, shape);
+    EXPECT_TRUE(fixed->isStaticObject());
+    EXPECT_EQ(fixed->getInvMass(), 0.0f);
+    EXPECT_EQ(fixed->getLocalInertia(), btVector3(0, 0, 0));
+    EXPECT_EQ(fixed->getUserIndex(), -1);
+    EXPECT_NE(fixed->getMotionState(), nullptr);
+    EXPECT_EQ(fixed->getWorldTransform().getOrigin(), btVector3(1, 2, 3));
+
+    btRigidBody* moving = scene->spawnRigidBody(2.0f, start, shape);
+    btVector3 expected;
+    shape->calculateLocalInertia(2.0f, expected);
+    EXPECT_EQ(moving->getLocalInertia(), expected);
+    EXPECT_EQ(moving->getInvMass(), 0.5f);
+    EXPECT_EQ(scene->dynamicsWorld->getNumCollisionObjects(), 2);
+}

@@ -1,0 +1,395 @@
+#!/usr/bin/python3
+"""Writes the stored data of scenes 5 to 8: fragment_tables.cpp and
+terrain_tables.cpp beside this directory.
+
+    /usr/bin/python3 physics_scene/tools/make_scene_tables.py          # write
+    /usr/bin/python3 physics_scene/tools/make_scene_tables.py --check  # compare
+
+Standard library only, and deterministic: every random number comes from
+the Park-Miller minimal standard generator with a fixed seed, so the same
+files come out on every machine. --check exits 1 when the committed files
+differ from what this program makes.
+
+Fragments (scene 8): the cube [-1, 1]^3 cut into 90 convex cells, the
+Voronoi cells of 90 seed points after a few rounds of Lloyd relaxation
+(each seed moved to the centroid of its cell), which keeps the cells of
+similar size. Each cell is stored as its corner points relative to its
+centroid; its mass is its volume scaled so that the masses add up to 8.0,
+the cube's volume, i.e. density 1.
+
+Terrain (scenes 5 to 7): eight height grids with spacing 250/64 that tile
+x, z in [-250, 250] and share their border rows. Heights come from one
+smooth field over the whole square, so shared rows agree, plus for each
+part one hill and one hollow inside the part (clear of its borders) whose
+tops reach exactly the part's height range. Two triangles per grid cell;
+triangles are listed strip by strip (each strip a row of cells along x,
+each cell as (a, b, c), (d, c, b)) and the vertices are numbered in order of
+first use, so the index list starts 0, 1, 2, 3, 2, 1, 2, 3, 4, 5, 4, 3.
+"""
+
+import math
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT_DIR = os.path.dirname(HERE)
+
+# ---------------------------------------------------------------- numbers
+
+
+class Minstd:
+    """Park-Miller minimal standard generator (multiplier 48271)."""
+
+    MODULUS = 2147483647
+
+    def __init__(self, seed):
+        self.state = seed
+
+    def next_unit(self):
+        self.state = (self.state * 48271) % self.MODULUS
+        return self.state / self.MODULUS
+
+
+def f32(value):
+    """value rounded to the nearest single-precision float."""
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def c_float(value):
+    """Shortest decimal text that reads back as the same float32."""
+    value = f32(value)
+    if value == 0.0:
+        return "0.0f"
+    for digits in range(6, 10):
+        text = "%.*g" % (digits, value)
+        if f32(float(text)) == value:
+            break
+    if "e" not in text and "." not in text:
+        text += ".0"
+    return text + "f"
+
+
+def sub(a, b):
+    return (a[0] - b[0], a[1] - b[1], a[2] - b[2])
+
+
+def add(a, b):
+    return (a[0] + b[0], a[1] + b[1], a[2] + b[2])
+
+
+def scale(a, s):
+    return (a[0] * s, a[1] * s, a[2] * s)
+
+
+def dot(a, b):
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
+
+
+def cross(a, b):
+    return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
+
+
+# ---------------------------------------------------------------- fragments
+
+FRAGMENT_COUNT = 90
+FRAGMENT_SEED = 777
+LLOYD_ROUNDS = 6
+EPSILON = 1e-9
+
+
+def cube_faces():
+    """The faces of [-1, 1]^3, each counter-clockwise seen from outside."""
+    faces = []
+    for axis in range(3):
+        for sign in (-1.0, 1.0):
+            u, v = (axis + 1) % 3, (axis + 2) % 3
+            corners = []
+            for a, b in ((-1, -1), (1, -1), (1, 1), (-1, 1)):
+                p = [0.0, 0.0, 0.0]
+                p[axis], p[u], p[v] = sign, float(a), float(b)
+                corners.append(tuple(p))
+            if sign < 0:
+                corners.reverse()
+            faces.append(corners)
+    return faces
+
+
+def clip(faces, normal, offset):
+    """Cuts the convex polyhedron (a list of faces) by the half-space
+    dot(normal, p) <= offset and returns the faces of what is left."""
+    kept = []
+    cut_points = []
+    for face in faces:
+        out = []
+        count = len(face)
+        for i in range(count):
+            p, q = face[i], face[(i + 1) % count]
+            dp, dq = dot(normal, p) - offset, dot(normal, q) - offset
+            if dp <= EPSILON:
+                out.append(p)
+                if dp >= -EPSILON:
+                    cut_points.append(p)
+            if (dp < -EPSILON and dq > EPSILON) or (dp > EPSILON and dq < -EPSILON):
+                t = dp / (dp - dq)
+                x = add(p, scale(sub(q, p), t))
+                out.append(x)
+                cut_points.append(x)
+        if len(out) >= 3:
+            kept.append(out)
+    cap = dedupe(cut_points, 1e-12)
+    if len(cap) >= 3:
+        centre = scale(sum_points(cap), 1.0 / len(cap))
+        # A basis of the cutting plane, then the cap's points by angle so
+        # that the cap faces along +normal.
+        helper = (1.0, 0.0, 0.0) if abs(normal[0]) < 0.9 else (0.0, 1.0, 0.0)
+        u = cross(normal, helper)
+        u = scale(u, 1.0 / math.sqrt(dot(u, u)))
+        v = cross(normal, u)
+        cap.sort(key=lambda p: math.atan2(dot(sub(p, centre), v), dot(sub(p, centre), u)))
+        kept.append(cap)
+    return kept
+
+
+def sum_points(points):
+    x = y = z = 0.0
+    for p in points:
+        x += p[0]
+        y += p[1]
+        z += p[2]
+    return (x, y, z)
+
+
+def dedupe(points, tolerance):
+    unique = []
+    for p in points:
+        if all(dot(sub(p, q), sub(p, q)) > tolerance for q in unique):
+            unique.append(p)
+    return unique
+
+
+def volume_and_centroid(faces):
+    reference = faces[0][0]
+    volume = 0.0
+    moment = (0.0, 0.0, 0.0)
+    for face in faces:
+        for i in range(1, len(face) - 1):
+            a, b, c = face[0], face[i], face[i + 1]
+            v = dot(sub(a, reference), cross(sub(b, reference), sub(c, reference))) / 6.0
+            volume += v
+            moment = add(moment, scale(add(add(a, b), add(c, reference)), v / 4.0))
+    return volume, scale(moment, 1.0 / volume)
+
+
+def voronoi_cell(seeds, index):
+    """The cell of seeds[index] within the cube, as a list of faces."""
+    me = seeds[index]
+    others = sorted((dot(sub(s, me), sub(s, me)), s) for j, s in enumerate(seeds) if j != index)
+    faces = cube_faces()
+    for distance_sq, other in others:
+        reach = max(dot(sub(p, me), sub(p, me)) for face in faces for p in face)
+        # A bisector farther than the cell's farthest corner cannot cut it.
+        if distance_sq > 4.0 * reach:
+            break
+        normal = sub(other, me)
+        midpoint = scale(add(other, me), 0.5)
+        faces = clip(faces, normal, dot(normal, midpoint))
+    return faces
+
+
+def make_fragments():
+    generator = Minstd(FRAGMENT_SEED)
+    seeds = [tuple(generator.next_unit() * 2.0 - 1.0 for _ in range(3)) for _ in range(FRAGMENT_COUNT)]
+    for _ in range(LLOYD_ROUNDS):
+        seeds = [volume_and_centroid(voronoi_cell(seeds, i))[1] for i in range(FRAGMENT_COUNT)]
+
+    cells = []
+    for i in range(FRAGMENT_COUNT):
+        faces = voronoi_cell(seeds, i)
+        volume, centroid = volume_and_centroid(faces)
+        corners = dedupe([p for face in faces for p in face], 1e-12)
+        cells.append((volume, centroid, corners))
+    # Stored in order of the centres along x, then y, then z.
+    cells.sort(key=lambda cell: cell[1])
+
+    total_volume = sum(cell[0] for cell in cells)
+    fragments = []
+    for volume, centroid, corners in cells:
+        position = tuple(f32(c) for c in centroid)
+        points = [tuple(f32(p[k] - position[k]) for k in range(3)) for p in corners]
+        fragments.append((f32(volume * 8.0 / total_volume), position, points))
+    return fragments
+
+
+def fragment_source(fragments):
+    counts = [len(points) for _, _, points in fragments]
+    lines = [
+        "// Generated by tools/make_scene_tables.py; edit that program, not this file.",
+        "// The cube [-1, 1]^3 in %d convex fragments (Voronoi cells after Lloyd" % len(fragments),
+        "// relaxation): masses in proportion to volume summing to 8.0, positions at",
+        "// the cells' centroids, hull points relative to the position.",
+        "",
+        '#include "scene_tables.h"',
+        "",
+        "const std::uint32_t fragmentPointCounts[kFragmentCount] = {",
+    ]
+    lines += wrap([str(c) + "u" for c in counts])
+    lines += ["};", "", "const float fragmentMasses[kFragmentCount] = {"]
+    lines += wrap([c_float(m) for m, _, _ in fragments])
+    lines += ["};", "", "const float fragmentPositions[kFragmentCount][3] = {"]
+    lines += ["    {%s}," % ", ".join(c_float(c) for c in position) for _, position, _ in fragments]
+    lines += ["};", "", "const std::uint32_t fragmentPointTotal = %du;" % sum(len(p) for _, _, p in fragments), "", "const float fragmentPoints[%d * 3] = {" % sum(len(p) for _, _, p in fragments)]
+    for index, (_, _, points) in enumerate(fragments):
+        lines.append("    // fragment %d" % index)
+        lines += wrap([c_float(c) for p in points for c in p])
+    lines += ["};", ""]
+    return "\n".join(lines), sum(counts)
+
+
+# ---------------------------------------------------------------- terrain
+
+SPACING = 250.0 / 64.0
+
+# (samples along x, samples along z, first x, first z, lowest, highest height)
+TERRAIN_PARTS = [
+    (64, 32, SPACING, 128.90625, 0.45, 45.09),
+    (66, 30, -250.0, SPACING, -6.73, 52.62),
+    (64, 32, SPACING, -117.1875, -5.16, 62.11),
+    (64, 33, SPACING, SPACING, 8.44, 55.57),
+    (66, 34, -250.0, -125.0, -0.99, 62.11),
+    (66, 35, -250.0, 117.1875, -5.02, 37.35),
+    (64, 35, SPACING, -250.0, -21.81, 50.47),
+    (66, 33, -250.0, -250.0, -1.21, 50.47),
+]
+BUMP_RADIUS_CELLS = 6
+
+
+def base_height(x, z):
+    """Rolling ground between 16 and 30 over the whole square."""
+    return (23.0 + 3.5 * math.sin(x / 61.0 + 0.4) * math.cos(z / 53.0 - 0.8)
+            + 2.5 * math.sin((x + z) / 97.0 + 1.3) + 1.0 * math.cos((x - 0.6 * z) / 37.0))
+
+
+def centimetres(height):
+    """Heights are stored to 0.01, which keeps the table's text short."""
+    return f32(round(height, 2))
+
+
+def bump(distance_cells):
+    """Smooth hill of height 1 at its centre and 0 from BUMP_RADIUS_CELLS on."""
+    t = distance_cells / BUMP_RADIUS_CELLS
+    return (1.0 - t * t) ** 3 if t < 1.0 else 0.0
+
+
+def make_terrain_part(nx, nz, x0, z0, low, high):
+    grid = [[centimetres(base_height(x0 + ix * SPACING, z0 + iz * SPACING)) for iz in range(nz)] for ix in range(nx)]
+    margin = BUMP_RADIUS_CELLS + 1
+    candidates = [(ix, iz) for ix in range(margin, nx - margin) for iz in range(margin, nz - margin)]
+    peak = max(candidates, key=lambda c: (grid[c[0]][c[1]], c))
+    # The hollow lies in the other half of the part along x, so that it and
+    # the hill never overlap.
+    far = [c for c in candidates if abs(c[0] - peak[0]) >= 2 * BUMP_RADIUS_CELLS]
+    pit = min(far, key=lambda c: (grid[c[0]][c[1]], c))
+    heights = [row[:] for row in grid]
+    for (cx, cz), target in ((peak, f32(high)), (pit, f32(low))):
+        amplitude = target - grid[cx][cz]
+        for ix in range(cx - BUMP_RADIUS_CELLS, cx + BUMP_RADIUS_CELLS + 1):
+            for iz in range(cz - BUMP_RADIUS_CELLS, cz + BUMP_RADIUS_CELLS + 1):
+                w = bump(math.hypot(ix - cx, iz - cz))
+                if w > 0.0:
+                    heights[ix][iz] = centimetres(grid[ix][iz] + amplitude * w)
+        heights[cx][cz] = target
+    flat = [h for row in heights for h in row]
+    if min(flat) != f32(low) or max(flat) != f32(high):
+        raise SystemExit("terrain part misses its height range: %r %r" % ((min(flat), max(flat)), (low, high)))
+
+    # Triangles strip by strip, vertices numbered by first use.
+    numbers = {}
+    order = []
+    indices = []
+
+    def number(ix, iz):
+        if (ix, iz) not in numbers:
+            numbers[(ix, iz)] = len(order)
+            order.append((ix, iz))
+        return numbers[(ix, iz)]
+
+    for iz in range(nz - 1):
+        for ix in range(nx - 1):
+            a, b = number(ix, iz), number(ix, iz + 1)
+            c, d = number(ix + 1, iz), number(ix + 1, iz + 1)
+            indices += [a, b, c, d, c, b]
+    vertices = [(x0 + ix * SPACING, heights[ix][iz], z0 + iz * SPACING) for ix, iz in order]
+    return vertices, indices
+
+
+def terrain_source(parts):
+    lines = [
+        "// Generated by tools/make_scene_tables.py; edit that program, not this file.",
+        "// Eight height grids, spacing 250/64, tiling x, z in [-250, 250]; two",
+        "// triangles per cell, 16-bit indices, vertices numbered by first use.",
+        "",
+        '#include "scene_tables.h"',
+        "",
+        "namespace {",
+        "",
+    ]
+    for p, (vertices, indices) in enumerate(parts):
+        lines.append("const float vertices%d[%d * 3] = {" % (p, len(vertices)))
+        lines += wrap([c_float(c) for v in vertices for c in v])
+        lines += ["};", "", "const std::uint16_t indices%d[%d] = {" % (p, len(indices))]
+        lines += wrap([str(i) for i in indices])
+        lines += ["};", ""]
+    lines += ["} // namespace", ""]
+    lines.append("const std::uint32_t terrainVertexCounts[kTerrainPartCount] = {%s};"
+                 % ", ".join("%du" % len(v) for v, _ in parts))
+    lines.append("const std::uint32_t terrainIndexCounts[kTerrainPartCount] = {%s};"
+                 % ", ".join("%du" % len(i) for _, i in parts))
+    lines.append("const float* const terrainVertices[kTerrainPartCount] = {%s};"
+                 % ", ".join("vertices%d" % p for p in range(len(parts))))
+    lines.append("const std::uint16_t* const terrainIndices[kTerrainPartCount] = {%s};"
+                 % ", ".join("indices%d" % p for p in range(len(parts))))
+    lines.append("")
+    return "\n".join(lines)
+
+
+# ---------------------------------------------------------------- output
+
+
+def wrap(items, width=100):
+    lines, line = [], "   "
+    for item in items:
+        if len(line) + len(item) + 2 > width:
+            lines.append(line)
+            line = "   "
+        line += " " + item + ","
+    if line.strip():
+        lines.append(line)
+    return lines
+
+
+def main():
+    check = "--check" in sys.argv[1:]
+    fragments = make_fragments()
+    fragment_text, point_total = fragment_source(fragments)
+    counts = [len(points) for _, _, points in fragments]
+    terrain_text = terrain_source([make_terrain_part(*part) for part in TERRAIN_PARTS])
+    outputs = {"fragment_tables.cpp": fragment_text, "terrain_tables.cpp": terrain_text}
+
+    failed = False
+    for name, text in outputs.items():
+        path = os.path.join(OUT_DIR, name)
+        if check:
+            with open(path, encoding="utf-8") as stored:
+                if stored.read() != text:
+                    print("%s differs from what the generator makes" % path)
+                    failed = True
+        else:
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(text)
+    print("fragments: %d, %d points (%d to %d per fragment)" % (len(fragments), point_total, min(counts), max(counts)))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
