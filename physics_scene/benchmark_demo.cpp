@@ -95,16 +95,7 @@ void BenchmarkDemo::buildWorld()
     buildDefaultWorld();
     // The default world only stands in until the benchmark's own parts
     // replace it.
-    delete dynamicsWorld;
-    dynamicsWorld = nullptr;
-    delete solver;
-    solver = nullptr;
-    delete broadphase;
-    broadphase = nullptr;
-    delete dispatcher;
-    dispatcher = nullptr;
-    delete collisionConfiguration;
-    collisionConfiguration = nullptr;
+    deleteWorldParts();
 
     // Pools sized for ten manifolds and ten collision algorithms per box.
     btDefaultCollisionConstructionInfo info;

@@ -44,6 +44,11 @@ void CommonRigidBodyBase::tearDownWorld()
     }
     collisionShapes.clear();
 
+    deleteWorldParts();
+}
+
+void CommonRigidBodyBase::deleteWorldParts()
+{
     delete dynamicsWorld;
     dynamicsWorld = nullptr;
     delete solver;

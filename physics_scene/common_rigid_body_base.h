@@ -47,6 +47,9 @@ public:
     // Ends a held pick; does nothing without one.
     virtual void removePickingConstraint();
 
+    // Deletes the world and its four other parts, leaving all five null.
+    void deleteWorldParts();
+
     // Far end of the camera ray through pixel (x, y); needs a host.
     btVector3 screenToWorldRay(int x, int y);
 
