@@ -4,29 +4,14 @@
 #include <vector>
 
 #include "benchmark_demo.h"
+#include "built_scene.h"
 
 namespace {
 
-constexpr float kTimeStep = 1.0f / 60.0f;
-
-std::unique_ptr<BenchmarkDemo> builtScene(std::int32_t option)
-{
-    DemoOptions options;
-    options.option = option;
-    std::unique_ptr<BenchmarkDemo> scene(static_cast<BenchmarkDemo*>(createBenchmarkDemo(options)));
-    scene->buildWorld();
-    return scene;
-}
-
-btRigidBody* bodyAt(const BenchmarkDemo& scene, int index)
-{
-    return btRigidBody::upcast(scene.dynamicsWorld->getCollisionObjectArray()[index]);
-}
-
-btVector3 originOf(const BenchmarkDemo& scene, int index)
-{
-    return bodyAt(scene, index)->getWorldTransform().getOrigin();
-}
+using scenetest::bodyAt;
+using scenetest::builtScene;
+using scenetest::kTimeStep;
+using scenetest::originOf;
 
 // Everything that defines a body at the start of a run, for comparing two
 // builds field by field.

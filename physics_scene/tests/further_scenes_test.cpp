@@ -6,33 +6,17 @@
 #include <vector>
 
 #include "benchmark_demo.h"
+#include "built_scene.h"
 #include "rag_doll.h"
 #include "recording_host.h"
 #include "scene_tables.h"
 
 namespace {
 
-constexpr float kTimeStep = 1.0f / 60.0f;
-
-std::unique_ptr<BenchmarkDemo> builtScene(std::int32_t option, GuiHelper* host = nullptr)
-{
-    DemoOptions options;
-    options.guiHelper = host;
-    options.option = option;
-    std::unique_ptr<BenchmarkDemo> scene(static_cast<BenchmarkDemo*>(createBenchmarkDemo(options)));
-    scene->buildWorld();
-    return scene;
-}
-
-btRigidBody* bodyAt(const BenchmarkDemo& scene, int index)
-{
-    return btRigidBody::upcast(scene.dynamicsWorld->getCollisionObjectArray()[index]);
-}
-
-btVector3 originOf(const BenchmarkDemo& scene, int index)
-{
-    return bodyAt(scene, index)->getWorldTransform().getOrigin();
-}
+using scenetest::bodyAt;
+using scenetest::builtScene;
+using scenetest::kTimeStep;
+using scenetest::originOf;
 
 void expectNear(const btVector3& actual, const btVector3& expected, float tolerance)
 {
