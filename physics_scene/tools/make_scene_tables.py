@@ -100,6 +100,10 @@ def cross(a, b):
 # ---------------------------------------------------------------- fragments
 
 FRAGMENT_COUNT = 90
+# The first seed, with three rounds of relaxation, whose cells fit the fixed
+# figures found by trying seeds from 1 up: the fixed fragments' cells have no
+# more corners than their point counts, one cell has 8 corners and none more
+# than 36. Another seed may not fit; the generator then stops and says why.
 FRAGMENT_SEED = 47
 LLOYD_ROUNDS = 3
 EPSILON = 1e-9
