@@ -57,7 +57,9 @@ void BenchmarkDemo::endWorld()
     // figures are gone.)
     removePickingConstraint();
     deleteRagDolls();
-    btOverlappingPairCache* pairCache = detachBroadphasePairCache();
+    // Deleted after the broadphase that uses it.
+    btOverlappingPairCache* pairCache = broadphasePairCache;
+    broadphasePairCache = nullptr;
     CommonRigidBodyBase::tearDownWorld();
     delete pairCache;
     // The mesh shapes that read them were deleted with the world.
@@ -73,15 +75,6 @@ void BenchmarkDemo::deleteRagDolls()
         delete ragDolls[i];
     }
     ragDolls.clear();
-}
-
-// The only broadphase a BenchmarkDemo keeps is the sweep-and-prune one that
-// buildWorld makes over a pair cache of its own; the broadphase does not own
-// that cache, so the scene deletes it after the broadphase. Without it each
-// scene instance would leak the cache and every pair it ever held.
-btOverlappingPairCache* BenchmarkDemo::detachBroadphasePairCache()
-{
-    return broadphase != nullptr ? broadphase->getOverlappingPairCache() : nullptr;
 }
 
 void BenchmarkDemo::updateGraphics() {}
@@ -112,8 +105,11 @@ void BenchmarkDemo::buildWorld()
     const btVector3 worldMin(-kWorldHalfSize, -kWorldHalfSize, -kWorldHalfSize);
     const btVector3 worldMax(kWorldHalfSize, kWorldHalfSize, kWorldHalfSize);
     const auto maxHandles = static_cast<unsigned short>(totalBoxCount + 128);
-    btHashedOverlappingPairCache* pairCache = new btHashedOverlappingPairCache();
-    broadphase = new btAxisSweep3(worldMin, worldMax, maxHandles, pairCache, false);
+    // The broadphase does not own this cache: the scene deletes it after the
+    // broadphase (endWorld), or each instance would leak it and every pair
+    // it ever held.
+    broadphasePairCache = new btHashedOverlappingPairCache();
+    broadphase = new btAxisSweep3(worldMin, worldMax, maxHandles, broadphasePairCache, false);
 
     solver = new btSequentialImpulseConstraintSolver();
     dynamicsWorld = new btDiscreteDynamicsWorld(dispatcher, broadphase, solver, collisionConfiguration);

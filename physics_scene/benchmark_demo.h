@@ -68,14 +68,15 @@ public:
     // The terrain's mesh interfaces (scenes 5 to 7), owned; released with the
     // world after the mesh shapes that use them.
     btAlignedObjectArray<btStridingMeshInterface*> terrainMeshes;
+    // The pair cache that buildWorld made for its sweep-and-prune
+    // broadphase, which uses it but does not own it; owned, null while there
+    // is none. A default world's broadphase owns its cache itself.
+    btOverlappingPairCache* broadphasePairCache = nullptr;
 
 private:
     // The whole teardown of both tearDownWorld and the destructor.
     void endWorld();
     void deleteRagDolls();
-    // Releases what the sweep-and-prune broadphase of buildWorld uses but
-    // does not own; call before the base teardown deletes the broadphase.
-    btOverlappingPairCache* detachBroadphasePairCache();
 };
 
 // A new scene owned by the caller (delete it through the returned pointer),

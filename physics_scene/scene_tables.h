@@ -13,10 +13,11 @@ inline constexpr int kHullPointCount = 43;
 extern const float hullPointTable[kHullPointCount][3];
 
 // Scene 8: the cube [-1, 1]^3 cut into convex fragments. Fragment f has
-// fragmentPointCounts[f] hull points, stored relative to fragmentPositions[f]
-// (its centroid) as consecutive x, y, z triples in fragmentPoints, the runs
-// of all fragments back to back in fragment order. Masses are proportional
-// to volume and add up to 8.0.
+// fragmentPointCounts[f] hull points (8 to 36), stored relative to
+// fragmentPositions[f] (a point inside it, within 0.92 of the centre on each
+// axis) as consecutive x, y, z triples in fragmentPoints, the runs of all
+// fragments back to back in fragment order, 1,790 points in all. Masses run
+// from 0.036032 to 0.150904 and add up to 8.0.
 inline constexpr int kFragmentCount = 90;
 extern const std::uint32_t fragmentPointCounts[kFragmentCount];
 extern const float fragmentMasses[kFragmentCount];

@@ -7,6 +7,8 @@ struct DemoOptions;
 
 // Makes one scene instance from the options; the caller owns and deletes it.
 using PhysicsSceneFactory = CommonExampleInterface* (*)(const DemoOptions& options);
+// The driver's clock in nanoseconds: nowNanoseconds, or a test's own.
+using PhysicsClock = std::int64_t (*)();
 
 // What one run of the physics test measured.
 struct PhysicsRunFigures {
@@ -16,9 +18,11 @@ struct PhysicsRunFigures {
     double framesPerSecond = 0.0;          // frames / step seconds
 };
 
-// The physics test with its scene factory as a parameter: PhysicsTest runs it
-// with createBenchmarkDemo; tests hand in a factory that wraps or replaces
-// the scene to watch what the driver does. Writes the steady-state
-// diagnostics to the driver's sink and, with debugLogging set, the result
-// line to the debug log.
-PhysicsRunFigures runPhysicsTest(double testSeconds, PhysicsSceneFactory factory);
+// The physics test with its scene factory and clock as parameters:
+// PhysicsTest runs it with createBenchmarkDemo and nowNanoseconds; tests hand
+// in a factory that wraps or replaces the scene to watch what the driver
+// does, and a clock that only the stand-in scene advances. Writes the
+// steady-state diagnostics to the driver's sink and, with debugLogging set,
+// the result line to the debug log.
+PhysicsRunFigures runPhysicsTest(double testSeconds, PhysicsSceneFactory factory,
+                                 PhysicsClock clock);

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "benchmark_demo.h"
@@ -30,35 +28,36 @@ struct DriverWatch {
     int otherCalls = 0;
     int wrongTimeSteps = 0;
     int wrongOptions = 0;
-    // Behaviour of the stand-in scene.
-    std::chrono::microseconds stepBusy{0};
-    std::chrono::milliseconds buildSleep{0};
-    std::chrono::milliseconds deleteSleep{0};
+    // The fed clock (nanoseconds) and what each operation of a scene costs
+    // on it: nothing else moves it, so a run's figures are exact.
+    std::int64_t now = 0;
+    std::int64_t stepCost = 0;
+    std::int64_t buildCost = 0;
+    std::int64_t deleteCost = 0;
 };
 DriverWatch watch;
 
-void busyWait(std::chrono::microseconds duration)
+std::int64_t fedClock()
 {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
-    }
+    return watch.now;
 }
 
 // Forwards the three operations the driver may use to an inner scene (the
-// real box grid, or none for a stand-in with fixed costs) and records every
-// call; any other operation counts as a call the driver must not make.
+// real box grid, or none for a stand-in with fixed costs on the fed clock)
+// and records every call; any other operation counts as a call the driver
+// must not make.
 class WatchedScene : public CommonExampleInterface {
 public:
     explicit WatchedScene(CommonExampleInterface* inner) : inner_(inner) { watch.framesPerInstance.push_back(0); }
     ~WatchedScene() override
     {
-        std::this_thread::sleep_for(watch.deleteSleep);
+        watch.now += watch.deleteCost;
         ++watch.deletions;
     }
     void buildWorld() override
     {
         ++watch.builds;
-        std::this_thread::sleep_for(watch.buildSleep);
+        watch.now += watch.buildCost;
         if (inner_) {
             inner_->buildWorld();
         }
@@ -72,7 +71,7 @@ public:
         if (inner_) {
             inner_->stepFrame(deltaTime);
         }
-        busyWait(watch.stepBusy);
+        watch.now += watch.stepCost;
     }
     void tearDownWorld() override { ++watch.otherCalls; }
     void updateGraphics() override { ++watch.otherCalls; }
@@ -136,7 +135,7 @@ protected:
 
 TEST_F(PhysicsDriver, ZeroDurationStepsExactlyOneFrame)
 {
-    const PhysicsRunFigures figures = runPhysicsTest(0.0, watchedBoxGrid);
+    const PhysicsRunFigures figures = runPhysicsTest(0.0, watchedBoxGrid, nowNanoseconds);
     EXPECT_EQ(figures.frames, 1);
     EXPECT_EQ(figures.instances, 1);
     ASSERT_GT(figures.stepNanoseconds, 0);
@@ -146,46 +145,54 @@ TEST_F(PhysicsDriver, ZeroDurationStepsExactlyOneFrame)
 
 TEST_F(PhysicsDriver, InstancesLastExactly100FramesButTheLast)
 {
-    watch.stepBusy = std::chrono::microseconds(100);
-    const PhysicsRunFigures figures = runPhysicsTest(0.5, standInScene);
+    // 0.1 ms a step: the step that ends at 43.7 ms is the first past the
+    // 43.6 ms deadline, the 37th of the fifth instance.
+    watch.stepCost = 100'000;
+    const PhysicsRunFigures figures = runPhysicsTest(0.0436, standInScene, fedClock);
     expectOnlyItsOwnCalls(figures);
-    ASSERT_GE(figures.instances, 3) << "100 frames take about 10 ms";
-    for (int i = 0; i + 1 < figures.instances; ++i) {
-        EXPECT_EQ(watch.framesPerInstance[i], 100) << "instance " << i;
-    }
-    EXPECT_GE(watch.framesPerInstance.back(), 1);
-    EXPECT_LE(watch.framesPerInstance.back(), 100);
-    EXPECT_GE(figures.stepNanoseconds, static_cast<std::int64_t>(figures.frames) * 100'000);
-    EXPECT_DOUBLE_EQ(figures.framesPerSecond,
-                     figures.frames / (static_cast<double>(figures.stepNanoseconds) / 1e9));
+    EXPECT_EQ(watch.framesPerInstance, (std::vector<int>{100, 100, 100, 100, 37}));
+    EXPECT_EQ(figures.frames, 437);
+    EXPECT_EQ(figures.stepNanoseconds, 437 * 100'000);
+    EXPECT_DOUBLE_EQ(figures.framesPerSecond, 10000.0);
 }
 
 TEST_F(PhysicsDriver, OnlyTheStepCallIsTimed)
 {
-    // Each instance costs 100 ms of stepping and 300 ms of building and
-    // deleting; counting the latter would cut the figure to a quarter.
-    watch.stepBusy = std::chrono::microseconds(1000);
-    watch.buildSleep = std::chrono::milliseconds(150);
-    watch.deleteSleep = std::chrono::milliseconds(150);
-    const PhysicsRunFigures figures = runPhysicsTest(0.6, standInScene);
+    // 1 ms a step, 150 ms to build and 150 ms to delete an instance. The
+    // first build comes before the start: instances run from 150 to 250 ms
+    // and 550 to 650 ms, and the third is built at 950 ms, past the 750 ms
+    // deadline, and stepped once. Timing any build or deletion would change
+    // the frames or the figure.
+    watch.stepCost = 1'000'000;
+    watch.buildCost = 150'000'000;
+    watch.deleteCost = 150'000'000;
+    const PhysicsRunFigures figures = runPhysicsTest(0.6, standInScene, fedClock);
     expectOnlyItsOwnCalls(figures);
-    ASSERT_GE(figures.instances, 2);
-    EXPECT_LE(figures.framesPerSecond, 1000.0);
-    EXPECT_GT(figures.framesPerSecond, 500.0);
+    EXPECT_EQ(watch.framesPerInstance, (std::vector<int>{100, 100, 1}));
+    EXPECT_EQ(figures.stepNanoseconds, 201 * 1'000'000);
+    EXPECT_DOUBLE_EQ(figures.framesPerSecond, 1000.0);
 }
 
-TEST_F(PhysicsDriver, DeadlinePassedDuringDeletionStillStepsTheNextInstanceOnce)
+TEST_F(PhysicsDriver, DeadlinePassedOutsideTheStepsStillStepsTheNextInstanceOnce)
 {
-    // 100 frames take about 20 ms, well inside the 100 ms; deleting the
-    // first instance then takes the run past the deadline.
-    watch.stepBusy = std::chrono::microseconds(200);
-    watch.deleteSleep = std::chrono::milliseconds(150);
-    const PhysicsRunFigures figures = runPhysicsTest(0.1, standInScene);
-    expectOnlyItsOwnCalls(figures);
-    ASSERT_EQ(figures.instances, 2);
-    EXPECT_EQ(watch.framesPerInstance[0], 100);
-    EXPECT_EQ(watch.framesPerInstance[1], 1);
-    EXPECT_EQ(figures.frames, 101);
+    // 100 frames take 20 ms, well inside the 100 ms; the deletion or the
+    // build of the next instance then takes the run past the deadline.
+    const struct {
+        const char* passedDuring;
+        std::int64_t buildCost, deleteCost;
+    } kCases[] = {{"deletion", 0, 150'000'000}, {"build", 150'000'000, 0}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.passedDuring);
+        watch = DriverWatch{};
+        watch.stepCost = 200'000;
+        watch.buildCost = c.buildCost;
+        watch.deleteCost = c.deleteCost;
+        const PhysicsRunFigures figures = runPhysicsTest(0.1, standInScene, fedClock);
+        expectOnlyItsOwnCalls(figures);
+        EXPECT_EQ(watch.framesPerInstance, (std::vector<int>{100, 1}));
+        EXPECT_EQ(figures.frames, 101);
+        EXPECT_EQ(figures.stepNanoseconds, 101 * 200'000);
+    }
 }
 
 TEST_F(PhysicsDriver, PhysicsTestReportsFramesPerSecondOfTheBoxGrid)
@@ -201,7 +208,7 @@ TEST_F(PhysicsDriver, DebugLineCarriesTheResult)
     PhysicsRunFigures figures;
     {
         vxtest::ScopedDebugLogging logging;
-        figures = runPhysicsTest(0.0, watchedBoxGrid);
+        figures = runPhysicsTest(0.0, watchedBoxGrid, nowNanoseconds);
     }
     std::ifstream log("debug.log");
     std::string line;
@@ -218,7 +225,7 @@ TEST_F(PhysicsDriver, NoDebugLogWhenLoggingIsOff)
 {
     vxtest::ScopedWorkDir directory;
     vxtest::ScopedDebugLogging logging(false);
-    runPhysicsTest(0.0, watchedBoxGrid);
+    runPhysicsTest(0.0, watchedBoxGrid, nowNanoseconds);
     EXPECT_FALSE(std::filesystem::exists("debug.log"));
 }
 

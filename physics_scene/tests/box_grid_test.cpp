@@ -3,6 +3,10 @@
 #include <memory>
 #include <vector>
 
+#include <BulletCollision/CollisionDispatch/btConvexConvexAlgorithm.h>
+#include <BulletCollision/NarrowPhaseCollision/btGjkEpaPenetrationDepthSolver.h>
+#include <LinearMath/btPoolAllocator.h>
+
 #include "benchmark_demo.h"
 #include "built_scene.h"
 
@@ -73,6 +77,24 @@ protected:
 };
 BenchmarkDemo* BoxGrid::scene_ = nullptr;
 
+// Settings the library keeps in protected members without a getter, read
+// through member pointers named in explicit instantiations (where access
+// checking does not apply).
+template <typename Tag, typename Tag::Type Member>
+struct SecretOf {
+    friend typename Tag::Type librarySecret(Tag) { return Member; }
+};
+struct MaxHandles {
+    using Type = unsigned short btAxisSweep3Internal<unsigned short>::*;
+    friend Type librarySecret(MaxHandles);
+};
+template struct SecretOf<MaxHandles, &btAxisSweep3Internal<unsigned short>::m_maxHandles>;
+struct RaycastAccelerator {
+    using Type = btDbvtBroadphase* btAxisSweep3Internal<unsigned short>::*;
+    friend Type librarySecret(RaycastAccelerator);
+};
+template struct SecretOf<RaycastAccelerator, &btAxisSweep3Internal<unsigned short>::m_raycastAccelerator>;
+
 } // namespace
 
 TEST_F(BoxGrid, HoldsGroundAnd4000BoxesWithTwoShapes)
@@ -128,19 +150,84 @@ TEST_F(BoxGrid, TopLayerCarriesTheRoundedShift)
     EXPECT_EQ(originOf(*scene_, 4000), btVector3(kLayer39Start + 27.0f, 119, kLayer39Start + 27.0f));
 }
 
-TEST_F(BoxGrid, WorldSettings)
+// Both worlds a scene builds, read back from the built world: pools, the
+// penetration solver, gravity and solver settings.
+TEST_F(BoxGrid, WorldSizingAndSolverSettingsReadBack)
 {
-    btDiscreteDynamicsWorld* world = scene_->dynamicsWorld;
-    EXPECT_EQ(world->getGravity(), btVector3(0, -9.8f, 0));
-    EXPECT_EQ(world->getSolverInfo().m_solverMode, 292);
-    EXPECT_EQ(world->getSolverInfo().m_numIterations, 5);
-    EXPECT_NE(dynamic_cast<btAxisSweep3*>(scene_->broadphase), nullptr);
-    EXPECT_NE(dynamic_cast<btHashedOverlappingPairCache*>(scene_->broadphase->getOverlappingPairCache()),
-              nullptr);
-    EXPECT_NE(dynamic_cast<btSequentialImpulseConstraintSolver*>(scene_->solver), nullptr);
-    EXPECT_EQ(world->getDispatcher(), scene_->dispatcher);
-    EXPECT_EQ(world->getBroadphase(), scene_->broadphase);
-    EXPECT_EQ(world->getConstraintSolver(), scene_->solver);
+    DemoOptions options;
+    options.option = 9;
+    std::unique_ptr<BenchmarkDemo> defaultWorld(static_cast<BenchmarkDemo*>(createBenchmarkDemo(options)));
+    defaultWorld->buildDefaultWorld();
+    // The library's own sizes for a configuration given no custom size.
+    btDefaultCollisionConfiguration libraryDefault;
+
+    const struct {
+        const char* name;
+        const BenchmarkDemo* scene;
+        int pools; // persistent manifolds and collision algorithms, each
+        float gravityY;
+        int solverMode, solverIterations;
+    } kWorlds[] = {
+        {"box grid", scene_, 40000, -9.8f, 292, 5},
+        {"default world", defaultWorld.get(), 4096, -10.0f, 260, 10},
+    };
+    for (const auto& w : kWorlds) {
+        SCOPED_TRACE(w.name);
+        btDefaultCollisionConfiguration* configuration = w.scene->collisionConfiguration;
+        EXPECT_EQ(configuration->getPersistentManifoldPool()->getMaxCount(), w.pools);
+        EXPECT_EQ(configuration->getCollisionAlgorithmPool()->getMaxCount(), w.pools);
+        EXPECT_EQ(configuration->getCollisionAlgorithmPool()->getElementSize(),
+                  libraryDefault.getCollisionAlgorithmPool()->getElementSize());
+        const auto* convexPair = dynamic_cast<const btConvexConvexAlgorithm::CreateFunc*>(
+            configuration->getCollisionAlgorithmCreateFunc(CONVEX_HULL_SHAPE_PROXYTYPE, BOX_SHAPE_PROXYTYPE));
+        ASSERT_NE(convexPair, nullptr);
+        EXPECT_NE(dynamic_cast<btGjkEpaPenetrationDepthSolver*>(convexPair->m_pdSolver), nullptr);
+
+        btDiscreteDynamicsWorld* world = w.scene->dynamicsWorld;
+        EXPECT_EQ(world->getGravity(), btVector3(0, w.gravityY, 0));
+        EXPECT_EQ(world->getSolverInfo().m_solverMode, w.solverMode);
+        EXPECT_EQ(world->getSolverInfo().m_numIterations, w.solverIterations);
+        EXPECT_NE(dynamic_cast<btSequentialImpulseConstraintSolver*>(w.scene->solver), nullptr);
+        EXPECT_EQ(w.scene->dispatcher->getCollisionConfiguration(), configuration);
+        EXPECT_EQ(world->getDispatcher(), w.scene->dispatcher);
+        EXPECT_EQ(world->getBroadphase(), w.scene->broadphase);
+        EXPECT_EQ(world->getConstraintSolver(), w.scene->solver);
+    }
+    EXPECT_NE(dynamic_cast<btDbvtBroadphase*>(defaultWorld->broadphase), nullptr);
+    EXPECT_EQ(defaultWorld->broadphasePairCache, nullptr); // its broadphase owns its cache
+
+    // The box grid's sweep and prune: bounds, a handle for every box plus 128
+    // more, the ray-cast accelerator on, over the scene's own hashed cache.
+    auto* sweep = dynamic_cast<btAxisSweep3*>(scene_->broadphase);
+    ASSERT_NE(sweep, nullptr);
+    btVector3 low, high;
+    sweep->getBroadphaseAabb(low, high);
+    EXPECT_EQ(low, btVector3(-1000, -1000, -1000));
+    EXPECT_EQ(high, btVector3(1000, 1000, 1000));
+    const btAxisSweep3Internal<unsigned short>& sweepBase = *sweep;
+    EXPECT_EQ(sweepBase.*librarySecret(MaxHandles{}), 4128 + 1); // the library adds its sentinel
+    EXPECT_NE(sweepBase.*librarySecret(RaycastAccelerator{}), nullptr);
+    EXPECT_EQ(sweep->getNumHandles(), 4001);
+    EXPECT_NE(dynamic_cast<btHashedOverlappingPairCache*>(sweep->getOverlappingPairCache()), nullptr);
+    EXPECT_EQ(sweep->getOverlappingPairCache(), scene_->broadphasePairCache);
+}
+
+// One frame is one fixed substep of 1/60 s, at most one per call: a longer
+// time step still advances a free body by 1/60 s only.
+TEST(StepFrame, AdvancesOneFixedSubstepPerCall)
+{
+    for (const float timeStep : {kTimeStep, 3.0f * kTimeStep}) {
+        auto scene = builtScene(9); // gravity, no ground
+        btBoxShape* shape = new btBoxShape(btVector3(1, 1, 1));
+        scene->collisionShapes.push_back(shape);
+        btTransform start;
+        start.setIdentity();
+        btRigidBody* body = scene->spawnRigidBody(1.0f, start, shape);
+        scene->stepFrame(timeStep);
+        EXPECT_FLOAT_EQ(body->getLinearVelocity().y(), -9.8f / 60.0f) << "time step " << timeStep;
+        scene->CommonRigidBodyBase::stepFrame(timeStep);
+        EXPECT_FLOAT_EQ(body->getLinearVelocity().y(), 2.0f * -9.8f / 60.0f) << "time step " << timeStep;
+    }
 }
 
 TEST(SceneOptions, OptionZeroBuildsOnlyTheGround)

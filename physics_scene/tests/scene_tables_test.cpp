@@ -142,39 +142,84 @@ protected:
 };
 std::vector<HullGeometry>* FragmentTables::geometries_ = nullptr;
 
-TEST_F(FragmentTables, NinetyFragmentsOfEightTo36Points)
-{
-    std::uint32_t total = 0;
-    for (int f = 0; f < kFragmentCount; ++f) {
-        EXPECT_GE(fragmentPointCounts[f], 8u) << "fragment " << f;
-        EXPECT_LE(fragmentPointCounts[f], 36u) << "fragment " << f;
-        total += fragmentPointCounts[f];
-    }
-    EXPECT_EQ(total, fragmentPointTotal);
-}
+// The entries whose figures are fixed, as (index, points, mass, position).
+struct FixedFragment {
+    int index;
+    std::uint32_t points;
+    float mass;
+    float position[3];
+};
+const FixedFragment kFixedFragments[] = {
+    {0, 14, 0.105869f, {-0.801161f, -0.825905f, -0.503586f}},
+    {1, 16, 0.123003f, {-0.669502f, -0.555335f, -0.800913f}},
+    {2, 22, 0.069699f, {-0.226726f, -0.554920f, -0.490680f}},
+    {89, 16, 0.098811f, {0.713605f, 0.673779f, 0.814484f}},
+};
 
-TEST_F(FragmentTables, MassesAreTheVolumesAndSumToEight)
+TEST_F(FragmentTables, FixedEntriesAreStoredExactly)
 {
-    double sum = 0.0;
-    for (int f = 0; f < kFragmentCount; ++f) {
-        EXPECT_GT(fragmentMasses[f], 0.02f) << "fragment " << f;
-        EXPECT_LT(fragmentMasses[f], 0.2f) << "fragment " << f;
-        EXPECT_NEAR(fragmentMasses[f], (*geometries_)[static_cast<std::size_t>(f)].volume, 1e-5)
-            << "fragment " << f;
-        sum += fragmentMasses[f];
-    }
-    EXPECT_NEAR(sum, 8.0, 1e-5);
-}
-
-TEST_F(FragmentTables, PositionsAreTheCentroidsInsideTheCube)
-{
-    for (int f = 0; f < kFragmentCount; ++f) {
-        const HullGeometry& g = (*geometries_)[static_cast<std::size_t>(f)];
+    for (const FixedFragment& e : kFixedFragments) {
+        SCOPED_TRACE("fragment " + std::to_string(e.index));
+        EXPECT_EQ(fragmentPointCounts[e.index], e.points);
+        EXPECT_EQ(fragmentMasses[e.index], e.mass);
         for (int k = 0; k < 3; ++k) {
-            EXPECT_NEAR(fragmentPositions[f][k], g.centroid[k], 1e-5) << "fragment " << f;
-            EXPECT_LE(std::fabs(fragmentPositions[f][k]), 0.92f) << "fragment " << f;
+            EXPECT_EQ(fragmentPositions[e.index][k], e.position[k]);
         }
     }
+    // Fragment 0 starts at the corner (-1, -1, -1).
+    const float firstPoint[3] = {-0.198839f, -0.174095f, -0.496414f};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(fragmentPoints[k], firstPoint[k], 5e-7f);
+        EXPECT_EQ(fragmentPositions[0][k] + fragmentPoints[k], -1.0f);
+    }
+}
+
+TEST_F(FragmentTables, EightTo36PointsPerFragment1790InAll)
+{
+    std::uint32_t total = 0, fewest = 1000, most = 0;
+    for (int f = 0; f < kFragmentCount; ++f) {
+        fewest = std::min(fewest, fragmentPointCounts[f]);
+        most = std::max(most, fragmentPointCounts[f]);
+        total += fragmentPointCounts[f];
+    }
+    EXPECT_EQ(fewest, 8u);
+    EXPECT_EQ(most, 36u);
+    EXPECT_EQ(total, 1790u);
+    EXPECT_EQ(fragmentPointTotal, 1790u);
+}
+
+TEST_F(FragmentTables, MassesRunFromTheLightestToTheHeaviestAndSumToEight)
+{
+    double sum = 0.0;
+    float lightest = 1.0f, heaviest = 0.0f;
+    for (int f = 0; f < kFragmentCount; ++f) {
+        lightest = std::min(lightest, fragmentMasses[f]);
+        heaviest = std::max(heaviest, fragmentMasses[f]);
+        sum += fragmentMasses[f];
+        // Density stays near the cube's 1: a heavy sliver or a light block
+        // would make the pile behave oddly.
+        const double density = fragmentMasses[f] / (*geometries_)[static_cast<std::size_t>(f)].volume;
+        EXPECT_GT(density, 0.5) << "fragment " << f;
+        EXPECT_LT(density, 2.0) << "fragment " << f;
+    }
+    EXPECT_NEAR(lightest, 0.036032f, 5e-7f);
+    EXPECT_NEAR(heaviest, 0.150904f, 5e-7f);
+    EXPECT_NEAR(sum, 8.0, 1e-6);
+}
+
+TEST_F(FragmentTables, PositionsLieInsideTheirFragmentsWithin092)
+{
+    float reach = 0.0f;
+    for (int f = 0; f < kFragmentCount; ++f) {
+        const btVector3 position(fragmentPositions[f][0], fragmentPositions[f][1], fragmentPositions[f][2]);
+        for (const auto& [normal, offset] : (*geometries_)[static_cast<std::size_t>(f)].planes) {
+            EXPECT_LT(normal.dot(position) - offset, 1e-6f) << "fragment " << f;
+        }
+        for (int k = 0; k < 3; ++k) {
+            reach = std::max(reach, std::fabs(fragmentPositions[f][k]));
+        }
+    }
+    EXPECT_EQ(reach, 0.92f);
 }
 
 TEST_F(FragmentTables, PointsCoverTheCubeCornerToCorner)

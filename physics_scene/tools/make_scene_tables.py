@@ -11,11 +11,17 @@ files come out on every machine. --check exits 1 when the committed files
 differ from what this program makes.
 
 Fragments (scene 8): the cube [-1, 1]^3 cut into 90 convex cells, the
-Voronoi cells of 90 seed points after a few rounds of Lloyd relaxation
-(each seed moved to the centroid of its cell), which keeps the cells of
-similar size. Each cell is stored as its corner points relative to its
-centroid; its mass is its volume scaled so that the masses add up to 8.0,
-the cube's volume, i.e. density 1.
+Voronoi cells of 90 seed points. Four fragments have fixed figures
+(FIXED_FRAGMENTS: point count, mass, position; fragment 0 holds the corner
+(-1, -1, -1) as its first point); their seeds sit at their positions. The
+other seeds start at random and get a few rounds of Lloyd relaxation (each
+moved to the centroid of its cell), which evens out the cell sizes; their
+fragments are stored in order of their centroids. Each cell is stored as its
+corner points relative to its position, padded where the fixed point counts
+need more with points inside the cell (the hull stays the same). Masses
+grow with volume from LIGHTEST to HEAVIEST and add up to 8.0, the cube's
+volume. The fixed figures (POINT_TOTAL and the others below) are checked on
+every run; --check fails when one is missed.
 
 Terrain (scenes 5 to 7): eight height grids with spacing 250/64 that tile
 x, z in [-250, 250] and share their border rows. Heights come from one
@@ -29,6 +35,7 @@ first use, so the index list starts 0, 1, 2, 3, 2, 1, 2, 3, 4, 5, 4, 3.
 
 import math
 import os
+import re
 import struct
 import sys
 
@@ -93,9 +100,32 @@ def cross(a, b):
 # ---------------------------------------------------------------- fragments
 
 FRAGMENT_COUNT = 90
-FRAGMENT_SEED = 777
-LLOYD_ROUNDS = 6
+# The first seed, with three rounds of relaxation, whose cells fit the fixed
+# figures found by trying seeds from 1 up: the fixed fragments' cells have no
+# more corners than their point counts, one cell has 8 corners and none more
+# than 36. Another seed may not fit; the generator then stops and says why.
+FRAGMENT_SEED = 47
+LLOYD_ROUNDS = 3
 EPSILON = 1e-9
+
+# Fixed figures of the stored fragments.
+POINT_TOTAL = 1790
+FEWEST_POINTS = 8
+MOST_POINTS = 36
+LIGHTEST = 0.036032
+HEAVIEST = 0.150904
+TOTAL_MASS = 8.0
+POSITION_LIMIT = 0.92
+CORNER = (-1.0, -1.0, -1.0)
+FIRST_POINT = (-0.198839, -0.174095, -0.496414)  # CORNER relative to fragment 0
+# The entries whose values are fixed: index: (points, mass, position). The
+# fragment at index 0 holds the cube's corner CORNER as its first point.
+FIXED_FRAGMENTS = {
+    0: (14, 0.105869, (-0.801161, -0.825905, -0.503586)),
+    1: (16, 0.123003, (-0.669502, -0.555335, -0.800913)),
+    2: (22, 0.069699, (-0.226726, -0.554920, -0.490680)),
+    89: (16, 0.098811, (0.713605, 0.673779, 0.814484)),
+}
 
 
 def cube_faces():
@@ -197,37 +227,191 @@ def voronoi_cell(seeds, index):
     return faces
 
 
-def make_fragments():
-    generator = Minstd(FRAGMENT_SEED)
-    seeds = [tuple(generator.next_unit() * 2.0 - 1.0 for _ in range(3)) for _ in range(FRAGMENT_COUNT)]
-    for _ in range(LLOYD_ROUNDS):
-        seeds = [volume_and_centroid(voronoi_cell(seeds, i))[1] for i in range(FRAGMENT_COUNT)]
+def in_cell(seeds, index, point):
+    """Whether point lies in the Voronoi cell of seeds[index] (ties count)."""
+    own = dot(sub(point, seeds[index]), sub(point, seeds[index]))
+    return all(own <= dot(sub(point, s), sub(point, s)) + EPSILON for s in seeds)
 
+
+def place_seeds():
+    """The fixed fragments' seeds sit at their fixed positions, so each
+    position lies inside its own cell; the others start at random and are
+    relaxed towards their cells' centroids (Lloyd), which evens out the cell
+    sizes. A free seed is kept farther from CORNER than the seed of fragment
+    0, so that the corner stays in fragment 0."""
+    generator = Minstd(FRAGMENT_SEED)
+    pinned = [FIXED_FRAGMENTS[f][2] for f in sorted(FIXED_FRAGMENTS)]
+    corner_reach = math.sqrt(dot(sub(pinned[0], CORNER), sub(pinned[0], CORNER))) * 1.05
+
+    def keep_off_corner(p):
+        offset = sub(p, CORNER)
+        distance = math.sqrt(dot(offset, offset))
+        return p if distance >= corner_reach else add(CORNER, scale(offset, corner_reach / distance))
+
+    free = [keep_off_corner(tuple(generator.next_unit() * 2.0 - 1.0 for _ in range(3)))
+            for _ in range(FRAGMENT_COUNT - len(pinned))]
+    for _ in range(LLOYD_ROUNDS):
+        seeds = pinned + free
+        free = [keep_off_corner(volume_and_centroid(voronoi_cell(seeds, i))[1])
+                for i in range(len(pinned), FRAGMENT_COUNT)]
+    return pinned + free
+
+
+def point_counts(corner_counts):
+    """The number of points stored per fragment: its corners, or more where
+    the fixed figures need more (fixed counts, the fewest and most points per
+    fragment, the total). Extra points go one by one to the fragment with
+    the fewest points, keeping one fragment of FEWEST_POINTS and one of
+    MOST_POINTS."""
+    counts = [max(c, FEWEST_POINTS) for c in corner_counts]
+    free = [f for f in range(FRAGMENT_COUNT) if f not in FIXED_FRAGMENTS]
+    for f, (points, _, _) in FIXED_FRAGMENTS.items():
+        if corner_counts[f] > points:
+            raise SystemExit("fragment %d has %d corners, more than its %d points" % (f, corner_counts[f], points))
+        counts[f] = points
+    most = max(free, key=lambda f: (corner_counts[f], -f))
+    fewest = min(free, key=lambda f: (corner_counts[f], f))
+    if corner_counts[most] > MOST_POINTS or corner_counts[fewest] > FEWEST_POINTS:
+        raise SystemExit("fragment corners outside %d to %d" % (FEWEST_POINTS, MOST_POINTS))
+    counts[most] = MOST_POINTS
+    growing = [f for f in free if f not in (most, fewest)]
+    while sum(counts) < POINT_TOTAL:
+        f = min(growing, key=lambda f: (counts[f], f))
+        counts[f] += 1
+    if sum(counts) != POINT_TOTAL:
+        raise SystemExit("fragment corners exceed %d points" % POINT_TOTAL)
+    return counts
+
+
+def masses(volumes):
+    """Masses that grow with volume from LIGHTEST (the smallest free cell) to
+    HEAVIEST (the largest) and, with the fixed masses, add up to TOTAL_MASS:
+    m = LIGHTEST + (HEAVIEST - LIGHTEST) * t ** power, t the cell's volume
+    scaled to 0..1, with power found by bisection; the last rounding error is
+    taken up by the median free fragment."""
+    free = [f for f in range(FRAGMENT_COUNT) if f not in FIXED_FRAGMENTS]
+    low = min(volumes[f] for f in free)
+    high = max(volumes[f] for f in free)
+    fixed_total = sum(mass for _, mass, _ in FIXED_FRAGMENTS.values())
+
+    def free_masses(power):
+        return {f: LIGHTEST + (HEAVIEST - LIGHTEST) * ((volumes[f] - low) / (high - low)) ** power for f in free}
+
+    small, large = 0.01, 100.0
+    for _ in range(200):
+        power = math.sqrt(small * large)
+        if sum(free_masses(power).values()) + fixed_total > TOTAL_MASS:
+            small = power
+        else:
+            large = power
+    result = [0.0] * FRAGMENT_COUNT
+    for f, mass in free_masses(power).items():
+        result[f] = f32(mass)
+    for f, (_, mass, _) in FIXED_FRAGMENTS.items():
+        result[f] = f32(mass)
+    median = sorted(free, key=lambda f: (volumes[f], f))[len(free) // 2]
+    result[median] = f32(result[median] + (TOTAL_MASS - sum(result)))
+    return result
+
+
+def make_fragments():
+    seeds = place_seeds()
     cells = []
     for i in range(FRAGMENT_COUNT):
         faces = voronoi_cell(seeds, i)
         volume, centroid = volume_and_centroid(faces)
         corners = dedupe([p for face in faces for p in face], 1e-12)
-        cells.append((volume, centroid, corners))
-    # Stored in order of the centres along x, then y, then z.
-    cells.sort(key=lambda cell: cell[1])
+        cells.append((centroid, volume, corners, faces, i))
+    # The fixed fragments at their indices, the others between them in order
+    # of their centroids along x, then y, then z.
+    fixed = sorted(FIXED_FRAGMENTS)
+    free = sorted(cells[len(fixed):], key=lambda cell: cell[0])
+    order = free[:]
+    for slot, f in enumerate(fixed):
+        order.insert(f, cells[slot])
+    volumes = [cell[1] for cell in order]
+    counts = point_counts([len(cell[2]) for cell in order])
+    stored_masses = masses(volumes)
 
-    total_volume = sum(cell[0] for cell in cells)
+    # Positions: the fixed ones, else the centroid, kept within
+    # POSITION_LIMIT of the centre on each axis; the outermost coordinate of
+    # all is moved out to the limit, so that the positions span it.
+    positions = [list(FIXED_FRAGMENTS[f][2]) if f in FIXED_FRAGMENTS else
+                 [min(max(c, -POSITION_LIMIT), POSITION_LIMIT) for c in cell[0]]
+                 for f, cell in enumerate(order)]
+    outermost, axis = max(((f, k) for f in range(FRAGMENT_COUNT) if f not in FIXED_FRAGMENTS for k in range(3)),
+                          key=lambda fk: (abs(positions[fk[0]][fk[1]]), fk))
+    positions[outermost][axis] = math.copysign(POSITION_LIMIT, positions[outermost][axis])
+    for f, cell in enumerate(order):
+        if not in_cell(seeds, cell[4], tuple(positions[f])):
+            raise SystemExit("fragment %d: its position is outside its cell" % f)
+
+    if abs(sum(volumes) - 8.0) > 1e-9:
+        raise SystemExit("the cells fill %.12f of the cube's 8" % sum(volumes))
     fragments = []
-    for volume, centroid, corners in cells:
-        position = tuple(f32(c) for c in centroid)
-        points = [tuple(f32(p[k] - position[k]) for k in range(3)) for p in corners]
-        fragments.append((f32(volume * 8.0 / total_volume), position, points))
+    for f, (centroid, _, corners, _, _) in enumerate(order):
+        position = tuple(f32(c) for c in positions[f])
+        # Corners in ascending order (so CORNER comes first where it is one),
+        # then points well inside the cell, which leave the hull unchanged:
+        # halfway from the centroid to the corners in turn (a quarter of the
+        # way on a second round). Points on edges or faces would not do: once
+        # rounded to float they can stand out of the face by a hair and give
+        # the hull sliver faces with meaningless normals.
+        points = sorted(corners)
+        for k in range(counts[f] - len(corners)):
+            share = 0.5 ** (k // len(corners) + 1)
+            points.append(add(centroid, scale(sub(points[k % len(corners)], centroid), share)))
+        fragments.append((stored_masses[f], position, [tuple(f32(p[k] - position[k]) for k in range(3)) for p in points]))
     return fragments
+
+
+def check_fragments(fragments):
+    """Every fixed figure of the fragments (mass, position, points); returns
+    what misses."""
+    misses = []
+    counts = [len(points) for _, _, points in fragments]
+    stored_masses = [mass for mass, _, _ in fragments]
+    positions = [position for _, position, _ in fragments]
+
+    def expect(ok, text):
+        if not ok:
+            misses.append(text)
+
+    expect(len(fragments) == FRAGMENT_COUNT, "%d fragments" % len(fragments))
+    expect(sum(counts) == POINT_TOTAL, "%d points in all" % sum(counts))
+    expect(min(counts) == FEWEST_POINTS and max(counts) == MOST_POINTS,
+           "%d to %d points per fragment" % (min(counts), max(counts)))
+    expect("%.6f" % min(stored_masses) == "%.6f" % LIGHTEST and "%.6f" % max(stored_masses) == "%.6f" % HEAVIEST,
+           "masses from %.6f to %.6f" % (min(stored_masses), max(stored_masses)))
+    expect(abs(sum(stored_masses) - TOTAL_MASS) < 1e-6, "masses sum to %.9f" % sum(stored_masses))
+    reach = max(abs(c) for p in positions for c in p)
+    expect("%.6f" % reach == "%.6f" % POSITION_LIMIT, "positions within +-%.6f" % reach)
+    corners = set()
+    for _, position, points in fragments:
+        for p in points:
+            absolute = [f32(position[k] + p[k]) for k in range(3)]
+            expect(all(abs(c) <= 1.0 + 1e-6 for c in absolute), "a point outside the cube")
+            if all(abs(abs(c) - 1.0) <= 1e-6 for c in absolute):
+                corners.add(tuple(1 if c > 0 else -1 for c in absolute))
+    expect(len(corners) == 8, "%d of the cube's corners are points" % len(corners))
+    for f, (points, mass, position) in FIXED_FRAGMENTS.items():
+        expect(counts[f] == points, "fragment %d: %d points" % (f, counts[f]))
+        expect(stored_masses[f] == f32(mass), "fragment %d: mass %r" % (f, stored_masses[f]))
+        expect(positions[f] == tuple(f32(c) for c in position), "fragment %d: position %r" % (f, positions[f]))
+    first = fragments[0][2][0]
+    expect(["%.6f" % c for c in first] == ["%.6f" % c for c in FIRST_POINT]
+           and tuple(f32(fragments[0][1][k] + first[k]) for k in range(3)) == CORNER,
+           "fragment 0 starts at %r" % (first,))
+    return misses
 
 
 def fragment_source(fragments):
     counts = [len(points) for _, _, points in fragments]
     lines = [
         "// Generated by tools/make_scene_tables.py; edit that program, not this file.",
-        "// The cube [-1, 1]^3 in %d convex fragments (Voronoi cells after Lloyd" % len(fragments),
-        "// relaxation): masses in proportion to volume summing to 8.0, positions at",
-        "// the cells' centroids, hull points relative to the position.",
+        "// The cube [-1, 1]^3 in %d convex fragments (Voronoi cells): masses growing" % len(fragments),
+        "// with volume and summing to 8.0, positions inside the cells (mostly their",
+        "// centroids), hull points relative to the position.",
         "",
         '#include "scene_tables.h"',
         "",
@@ -368,8 +552,33 @@ def wrap(items, width=100):
     return lines
 
 
+def parse_fragment_source(text):
+    """The fragments (mass, position, points) that a fragment table holds."""
+    def numbers(name):
+        body = re.search(name + r"\[[^]]*\](?:\[3\])? = \{(.*?)\n\};", text, re.S).group(1)
+        body = re.sub(r"//[^\n]*", "", body)
+        return [f32(float(n.rstrip("uf"))) for n in re.findall(r"-?[0-9][0-9.e+-]*[uf]?", body)]
+
+    counts = [int(c) for c in numbers("fragmentPointCounts")]
+    masses_ = numbers("fragmentMasses")
+    positions = numbers("fragmentPositions")
+    points = numbers("fragmentPoints")
+    fragments, at = [], 0
+    for f, count in enumerate(counts):
+        run = [tuple(points[3 * (at + i) + k] for k in range(3)) for i in range(count)]
+        fragments.append((masses_[f], tuple(positions[3 * f + k] for k in range(3)), run))
+        at += count
+    if 3 * at != len(points):
+        raise SystemExit("fragment table: %d point values for %d points" % (len(points), at))
+    return fragments
+
+
 def main():
-    check = "--check" in sys.argv[1:]
+    arguments = sys.argv[1:]
+    check = "--check" in arguments
+    # --dir DIR reads (or writes) the tables in DIR instead of beside this
+    # directory: a copy to check.
+    tables_dir = arguments[arguments.index("--dir") + 1] if "--dir" in arguments else OUT_DIR
     fragments = make_fragments()
     fragment_text, point_total = fragment_source(fragments)
     counts = [len(points) for _, _, points in fragments]
@@ -378,15 +587,24 @@ def main():
 
     failed = False
     for name, text in outputs.items():
-        path = os.path.join(OUT_DIR, name)
+        path = os.path.join(tables_dir, name)
         if check:
             with open(path, encoding="utf-8") as stored:
-                if stored.read() != text:
-                    print("%s differs from what the generator makes" % path)
+                stored_text = stored.read()
+            if stored_text != text:
+                print("%s differs from what the generator makes" % path)
+                failed = True
+            if name == "fragment_tables.cpp":
+                # The figures of what is stored, not only of what is made.
+                for miss in check_fragments(parse_fragment_source(stored_text)):
+                    print("%s misses a fixed figure: %s" % (path, miss))
                     failed = True
         else:
             with open(path, "w", encoding="utf-8") as out:
                 out.write(text)
+    for miss in check_fragments(fragments):
+        print("the generated fragments miss a fixed figure: " + miss)
+        failed = True
     print("fragments: %d, %d points (%d to %d per fragment)" % (len(fragments), point_total, min(counts), max(counts)))
     return 1 if failed else 0
 
