@@ -26,7 +26,9 @@ class Emitter;
 // Writes the results file to path (created or replaced). Refreshes
 // baseline.timeStamp whenever the file could be opened. True when the whole
 // file reached the file system; false, with one line on standard error, when
-// it could not be opened or written.
+// it could not be opened or written. A failed write leaves nothing behind and
+// a file that was at path before stays as it was: the file is written as
+// path + ".part" and renamed to path once whole.
 bool writeBaselineFile(Baseline& baseline, const std::string& path);
 
 // Each appends one top-level entry (key and block map) to an open top-level
