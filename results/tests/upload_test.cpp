@@ -1,6 +1,9 @@
 // Save, FTP upload and HTTPS registration against real servers on 127.0.0.1.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -184,12 +187,27 @@ TEST_F(UploadTest, UntrustedCertificateIsRefused) {
     EXPECT_TRUE(https_.requestPaths().empty());
 }
 
-TEST_F(UploadTest, MissingFileIsNotUploaded) {
-    const std::string path = home_.path() + "/BL_none.vx";
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(uploadBaselineFtp(baseline_, path));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Couldn't open '" + path + "': No such file or directory\n");
+TEST_F(UploadTest, FileThatCannotBeReadIsNotUploaded) {
+    // A missing file fails its status; a socket has a status but cannot be
+    // opened (for root as well).
+    const std::string missing = home_.path() + "/BL_none.vx";
+    const std::string socketPath = home_.path() + "/BL_socket.vx";
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {missing, "Couldn't open '" + missing + "': No such file or directory\n"},
+        {socketPath, "Couldn't read '" + socketPath + "': No such device or address\n"}};
+    for (const auto& [path, message] : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(uploadBaselineFtp(baseline_, path));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+    }
+    close(fd);
     EXPECT_TRUE(ftp_.files().empty());
 }
 
@@ -306,6 +324,9 @@ TEST(TransferLimits, EachTransferEndsWithinItsLimitAndACutReplyStoresNothing) {
         {"silent FTP server", Peer::silentFtp, {}, 0, Shortened::connect, "Timeout was reached"},
         {"trickling FTP greeting", Peer::tricklingFtp, {}, 0.05, Shortened::transfer,
          "Timeout was reached"},
+        // An FTP reply that does not end within the stall limit.
+        {"FTP greeting without end", Peer::tricklingFtp, {}, 0.05, Shortened::stall,
+         "Timeout was reached"},
         {"silent registration", Peer::https, vxtest::ReplyShape::silent, 60, Shortened::stall,
          "Timeout was reached"},
         // libcurl judges a stall by the rate over its last few seconds, so
@@ -322,13 +343,20 @@ TEST(TransferLimits, EachTransferEndsWithinItsLimitAndACutReplyStoresNothing) {
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(c.what);
         vxtest::SilentTcpServer silent;
-        vxtest::TricklingTcpServer trickling("220-" + std::string(200, 'x'), c.seconds);
-        vxtest::HttpsTestServer https(reply, c.shape, c.seconds);
-        ASSERT_TRUE(trickling.started()) << trickling.log();
-        ASSERT_TRUE(https.started()) << https.log();
-        ResultsDeployment deployment{c.peer == Peer::silentFtp ? silent.hostAndPort()
-                                                               : trickling.hostAndPort(),
-                                     https.hostAndPort(), "u", "p", https.caFile(), 10, 10, 10};
+        std::optional<vxtest::TricklingTcpServer> trickling;
+        std::optional<vxtest::HttpsTestServer> https;
+        ResultsDeployment deployment{silent.hostAndPort(), silent.hostAndPort(), "u", "p", "",
+                                     10, 10, 10};
+        if (c.peer == Peer::tricklingFtp) {
+            trickling.emplace("220-" + std::string(200, 'x'), c.seconds);
+            ASSERT_TRUE(trickling->started()) << trickling->log();
+            deployment.ftpHost = trickling->hostAndPort();
+        } else if (c.peer == Peer::https) {
+            https.emplace(reply, c.shape, c.seconds);
+            ASSERT_TRUE(https->started()) << https->log();
+            deployment.resultsHost = https->hostAndPort();
+            deployment.caFile = https->caFile();
+        }
         if (c.limit == Shortened::connect) deployment.connectTimeoutSeconds = 1;
         if (c.limit == Shortened::stall) deployment.stallTimeoutSeconds = 1;
         if (c.limit == Shortened::transfer) deployment.transferTimeoutSeconds = 1;
@@ -351,8 +379,8 @@ TEST(TransferLimits, EachTransferEndsWithinItsLimitAndACutReplyStoresNothing) {
         }
         EXPECT_LT(elapsed, std::chrono::seconds(4));
         expectIdsUnchanged(b);
-        if (c.peer == Peer::https) {
-            EXPECT_EQ(https.requestPaths().size(), 1u);
+        if (https) {
+            EXPECT_EQ(https->requestPaths().size(), 1u);
         }
     }
 }
