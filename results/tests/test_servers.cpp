@@ -213,6 +213,7 @@ int ChildProcess::waitForExit(double seconds) {
 void ChildProcess::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a paused server must run to see the signal
     const auto deadline = Clock::now() + kStopGrace;
     int status = 0;
     while (Clock::now() < deadline) {
@@ -274,6 +275,14 @@ std::string FtpTestServer::readFile(const std::string& name) const {
 }
 
 std::string FtpTestServer::log() const { return readWholeFile(work_.path() + "/ftp.log"); }
+
+void FtpTestServer::pause() {
+    if (process_.pid() > 0) kill(process_.pid(), SIGSTOP);
+}
+
+void FtpTestServer::resume() {
+    if (process_.pid() > 0) kill(process_.pid(), SIGCONT);
+}
 
 HttpsTestServer::HttpsTestServer(const std::string& reply, ReplyShape shape, double seconds) {
     const std::string& dir = work_.path();

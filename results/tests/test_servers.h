@@ -82,6 +82,10 @@ public:
     std::string readFile(const std::string& name) const;
     std::string log() const;
     void stop() { process_.stop(); }
+    // Freezes the server (SIGSTOP) and lets it go on (SIGCONT): connections
+    // still complete in the kernel but hear nothing meanwhile.
+    void pause();
+    void resume();
 
 private:
     TempDir work_;

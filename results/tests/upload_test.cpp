@@ -242,6 +242,7 @@ TEST_F(UploadTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
     // Were the upload to take them, it would meet a refused connection (the
     // proxy too is on 127.0.0.1).
     const std::string proxy = "http://127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
+    seam_.deployment().useEnvironmentProxy = true;  // a test deployment ignores it
     ScopedEnvironment environment({{"http_proxy", proxy.c_str()},
                                    {"https_proxy", proxy.c_str()},
                                    {"HTTPS_PROXY", proxy.c_str()},
@@ -262,7 +263,7 @@ TEST_F(UploadTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
 // force is a closed one on 127.0.0.1, never the product's hosts.
 TEST(TestDeployment, ClearingNeverFallsBackToTheProductHosts) {
     vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https(kReply, vxtest::ReplyShape::silent, 1.0);
+    vxtest::HttpsTestServer https(kReply);
     ASSERT_TRUE(ftp.started()) << ftp.log();
     ASSERT_TRUE(https.started()) << https.log();
     std::optional<vxtest::ScopedTestDeployment> seam(std::in_place,
@@ -271,12 +272,15 @@ TEST(TestDeployment, ClearingNeverFallsBackToTheProductHosts) {
     Baseline b;
     fillResults(b);
     bool uploaded = false;
+    // The FTP server is frozen until the seam is cleared, after the upload
+    // has begun (its file is being written) and before it can register.
+    ftp.pause();
     std::thread upload([&] { uploaded = saveAndUploadBaseline(b, home.path()); });
-    // Cleared as soon as the FTP step has begun to store the file.
     const auto giveUp = Clock::now() + std::chrono::seconds(10);
-    while (ftp.files().empty() && Clock::now() < giveUp)
+    while (std::filesystem::is_empty(home.path()) && Clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     seam.reset();
+    ftp.resume();
     upload.join();
     EXPECT_TRUE(uploaded);
     EXPECT_EQ(b.dbId, 1234);
