@@ -211,31 +211,18 @@ TEST_F(UploadTest, FileThatCannotBeReadIsNotUploaded) {
     EXPECT_TRUE(ftp_.files().empty());
 }
 
-// Sets environment variables (nullptr: unsets) until destruction.
-class ScopedEnvironment {
+// Sets an environment variable (nullptr: unsets it) until destruction.
+class ScopedVariable {
 public:
-    explicit ScopedEnvironment(std::vector<std::pair<std::string, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name.c_str());
-            saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old)
-                                                     : std::nullopt);
-            if (value != nullptr)
-                setenv(name.c_str(), value, 1);
-            else
-                unsetenv(name.c_str());
-        }
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
     }
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    const char* name_;
+    std::optional<std::string> old_;
 };
 
 TEST_F(UploadTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
@@ -243,14 +230,10 @@ TEST_F(UploadTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
     // proxy too is on 127.0.0.1).
     const std::string proxy = "http://127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
     seam_.deployment().useEnvironmentProxy = true;  // a test deployment ignores it
-    ScopedEnvironment environment({{"http_proxy", proxy.c_str()},
-                                   {"https_proxy", proxy.c_str()},
-                                   {"HTTPS_PROXY", proxy.c_str()},
-                                   {"ftp_proxy", proxy.c_str()},
-                                   {"all_proxy", proxy.c_str()},
-                                   {"ALL_PROXY", proxy.c_str()},
-                                   {"no_proxy", nullptr},
-                                   {"NO_PROXY", nullptr}});
+    const char* const to = proxy.c_str();
+    const ScopedVariable variables[] = {{"https_proxy", to}, {"ftp_proxy", to},
+                                        {"all_proxy", to},   {"no_proxy", nullptr},
+                                        {"NO_PROXY", nullptr}};
     testing::internal::CaptureStderr();
     EXPECT_TRUE(saveAndUploadBaseline(baseline_, home_.path()));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
