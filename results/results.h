@@ -6,6 +6,7 @@
 #include <string>
 
 struct Baseline;
+struct ResultsDeployment;
 namespace YAML {
 class Emitter;
 }
@@ -25,7 +26,9 @@ class Emitter;
 // Writes the results file to path (created or replaced). Refreshes
 // baseline.timeStamp whenever the file could be opened. True when the whole
 // file reached the file system; false, with one line on standard error, when
-// it could not be opened or written.
+// it could not be opened or written. A failed write leaves nothing behind and
+// a file that was at path before stays as it was: the file is written as
+// path + ".part" and renamed to path once whole.
 bool writeBaselineFile(Baseline& baseline, const std::string& path);
 
 // Each appends one top-level entry (key and block map) to an open top-level
@@ -38,21 +41,36 @@ YAML::Emitter& emitSystemInformation(YAML::Emitter& out, const Baseline& baselin
 // Names the file "/BL_<timeStamp before this save><0-999>.vx" inside
 // directory, writes, uploads and registers it, and stores dbId and
 // filenameSalt from the reply. True only when all steps succeeded; on any
-// failure the ids are unchanged (a file already written stays).
+// failure the ids are unchanged (a file already written stays). Both
+// transfers use the deployment in force when the call starts.
 bool saveAndUploadBaseline(Baseline& baseline, const std::string& directory);
 
 // Uploads the file at path to the results FTP server under its own name.
-// True on a completed transfer.
+// True on a completed transfer. Without a deployment: the one in force.
 bool uploadBaselineFtp(Baseline& baseline, const std::string& path);
+bool uploadBaselineFtp(Baseline& baseline, const std::string& path,
+                       const ResultsDeployment& deployment);
 
-// Announces the uploaded file to the results server. True when the reply is
-// an acceptance; then dbId and filenameSalt take the reply's values (each
-// keeps its value when its label is missing).
+// Announces the uploaded file to the results server. True when the transfer
+// completed and the reply is an acceptance; then dbId and filenameSalt take
+// the reply's values (each keeps its value when its label is missing). A
+// transfer that fails in any way (cut off, timed out, reply over the size
+// limit) gives false and leaves both ids unchanged, whatever part of the
+// reply arrived. Without a deployment: the one in force.
 bool registerBaselineUpload(Baseline& baseline, const std::string& path);
+bool registerBaselineUpload(Baseline& baseline, const std::string& path,
+                            const ResultsDeployment& deployment);
 
-// libcurl write callback: appends size * count bytes to the std::string that
-// reply points to. Returns size * count, or 0 when the text cannot grow
-// (libcurl then ends the transfer with a write error).
+// The registration reply as it arrives, and the most bytes it may hold.
+struct ReplyBuffer {
+    std::string text;
+    std::size_t limit;
+};
+
+// libcurl write callback: appends size * count bytes to the ReplyBuffer that
+// reply points to. Returns size * count, or 0 when the text cannot grow:
+// memory exhausted, or the text would exceed its limit (libcurl then ends the
+// transfer with a write error; the text keeps what it held).
 std::size_t curlWriteToString(char* data, std::size_t size, std::size_t count, void* reply);
 
 // The results-page address: https://<results host>/baselines/V10/display.php?id=

@@ -1,8 +1,13 @@
 #include <cryptopp/sha.h>
 #include <yaml-cpp/yaml.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -32,6 +37,22 @@ constexpr const char* kProcessorFamily = "x86 ";
 #endif
 
 constexpr const char* kChecksumLabel = "\nChecksum: ";
+
+// Appended to the results file's path for the file being written; renamed
+// to the path once whole.
+constexpr const char* kTemporarySuffix = ".part";
+
+// Every byte of bytes to fd, through short writes and interruptions.
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 void emitResult(YAML::Emitter& out, int id, const Baseline& baseline) {
     out << YAML::Key << kTestCatalogue[id].key << YAML::Value << baseline.results[id].load();
@@ -133,26 +154,36 @@ std::string baselineChecksum(const std::string& document) {
 }
 
 bool writeBaselineFile(Baseline& baseline, const std::string& path) {
-    std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
+    // Written to a temporary file beside the target and renamed over it only
+    // once every byte is on the file system: a failed write (a full disk, a
+    // file-size limit) leaves no cut-off file that the upload could send as
+    // whole, and a file that was there before under the same name stays as
+    // it was. Anything but a regular file at path (a directory, a device) is
+    // refused rather than replaced.
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         std::cerr << "Failed to open baseline file\n";
         return false;
     }
-    if (file.bad()) {
-        std::cerr << "Bad baseline file path \n";
+    const std::string temporary = path + kTemporarySuffix;
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        std::cerr << "Failed to open baseline file\n";
         return false;
     }
 
     baseline.timeStamp = getTimeStamp();
-    const std::string document = makeBaselineDocument(baseline);
-    const std::string checksum = baselineChecksum(document);
-
-    file.write(document.data(), static_cast<std::streamsize>(document.size()));
-    file << kChecksumLabel << checksum;
-    file.close();
-    // A full disk or an I/O error would otherwise leave a cut-off file that
-    // the upload then sends as if it were whole.
-    if (file.fail()) {
+    bool written = false;
+    try {
+        const std::string document = makeBaselineDocument(baseline);
+        written = writeAll(fd, document + kChecksumLabel + baselineChecksum(document));
+    } catch (const std::exception&) {
+        written = false;
+    }
+    written = close(fd) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
         std::cerr << "Failed to write baseline file\n";
         return false;
     }

@@ -38,14 +38,19 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Keeps a dead, silent or stalled server from holding the caller's thread;
-// the upload otherwise runs on libcurl's defaults. NOSIGNAL: the time-outs
-// must not be carried out with signals in a program with several threads.
+// Keeps a dead, silent, stalled or trickling server from holding the
+// caller's thread; the upload otherwise runs on libcurl's defaults. NOSIGNAL:
+// the time limits must not be carried out with signals in a program with
+// several threads.
 void limitTransfer(CURL* handle, const ResultsDeployment& deployment) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, deployment.connectTimeoutSeconds);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, deployment.stallTimeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, deployment.transferTimeoutSeconds);
+    // An empty proxy overrides http_proxy, https_proxy, ftp_proxy, all_proxy
+    // and the like: a test talks only to the servers it started.
+    if (!deployment.useEnvironmentProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
 // libcurl's error texts go out without a line feed: a following message on
@@ -74,8 +79,10 @@ std::string fileNameOf(const std::string& path) {
 
 std::size_t curlWriteToString(char* data, std::size_t size, std::size_t count, void* reply) {
     const std::size_t bytes = size * count;
+    ReplyBuffer& buffer = *static_cast<ReplyBuffer*>(reply);
+    if (bytes > buffer.limit || buffer.text.size() > buffer.limit - bytes) return 0;
     try {
-        static_cast<std::string*>(reply)->append(data, bytes);
+        buffer.text.append(data, bytes);
     } catch (const std::bad_alloc&) {
         return 0;
     } catch (const std::length_error&) {
@@ -112,7 +119,12 @@ RegistrationReply parseRegistrationReply(const std::string& reply, std::int32_t 
     return parsed;
 }
 
-bool uploadBaselineFtp(Baseline& /*baseline*/, const std::string& path) {
+bool uploadBaselineFtp(Baseline& baseline, const std::string& path) {
+    return uploadBaselineFtp(baseline, path, activeDeployment());
+}
+
+bool uploadBaselineFtp(Baseline& /*baseline*/, const std::string& path,
+                       const ResultsDeployment& deployment) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         std::cerr << "Couldn't open '" << path << "': " << std::strerror(errno) << "\n";
@@ -125,7 +137,6 @@ bool uploadBaselineFtp(Baseline& /*baseline*/, const std::string& path) {
         return false;
     }
 
-    const ResultsDeployment& deployment = activeDeployment();
     // Global set-up and clean-up around the one transfer: no other libcurl
     // transfer may run in the process meanwhile.
     curl_global_init(CURL_GLOBAL_ALL);
@@ -155,10 +166,14 @@ bool uploadBaselineFtp(Baseline& /*baseline*/, const std::string& path) {
 }
 
 bool registerBaselineUpload(Baseline& baseline, const std::string& path) {
-    const ResultsDeployment& deployment = activeDeployment();
+    return registerBaselineUpload(baseline, path, activeDeployment());
+}
+
+bool registerBaselineUpload(Baseline& baseline, const std::string& path,
+                            const ResultsDeployment& deployment) {
     const std::string url =
         "https://" + deployment.resultsHost + kRegistrationPath + fileNameOf(path);
-    std::string reply;
+    ReplyBuffer reply{std::string(), deployment.replyLimitBytes};
     if (EasyHandle handle{curl_easy_init()}) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -171,11 +186,16 @@ bool registerBaselineUpload(Baseline& baseline, const std::string& path) {
         if (!deployment.caFile.empty())
             curl_easy_setopt(h, CURLOPT_CAINFO, deployment.caFile.c_str());
         const CURLcode code = curl_easy_perform(h);
-        if (code != CURLE_OK) reportTransferError(code);
+        if (code != CURLE_OK) {
+            // Whatever part of the reply arrived is not the server's answer:
+            // a cut-off reply could carry a wrong id.
+            reportTransferError(code);
+            return false;
+        }
     }
 
     const RegistrationReply parsed =
-        parseRegistrationReply(reply, baseline.dbId, baseline.filenameSalt);
+        parseRegistrationReply(reply.text, baseline.dbId, baseline.filenameSalt);
     if (!parsed.accepted) return false;
     baseline.dbId = parsed.dbId;
     baseline.filenameSalt = parsed.filenameSalt;
@@ -192,9 +212,12 @@ bool saveAndUploadBaseline(Baseline& baseline, const std::string& directory) {
         }
         // Named after the time stamp as it stands before the write refreshes it.
         const std::string path = directory + baselineFileName(baseline.timeStamp, number);
+        // One copy for both transfers: a test that clears its deployment
+        // meanwhile changes nothing for this upload.
+        const ResultsDeployment deployment = activeDeployment();
         if (!writeBaselineFile(baseline, path)) return false;
-        if (!uploadBaselineFtp(baseline, path)) return false;
-        return registerBaselineUpload(baseline, path);
+        if (!uploadBaselineFtp(baseline, path, deployment)) return false;
+        return registerBaselineUpload(baseline, path, deployment);
     } catch (const std::exception& error) {
         std::cerr << "Results upload failed: " << error.what() << "\n";
         return false;

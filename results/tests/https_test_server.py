@@ -2,9 +2,16 @@
 """HTTPS server on 127.0.0.1 for the results-upload tests.
 
 Answers every GET with status 200 and the bytes of --reply-file (read anew for
-each request, so a test can change the reply between requests), after
---stall-seconds of silence if given. Appends each request's path, one per
-line, to --request-log. Listens on a free port and writes its number to
+each request, so a test can change the reply between requests), in the way
+--shape gives (--seconds is the time it names):
+  whole             the reply with its length, at once
+  silent            silence for --seconds, then as whole
+  cut-off           a length 64 bytes above the reply's, the reply, then the
+                    connection closed
+  stall-after-body  as cut-off, but silence for --seconds instead of closing
+  trickle           the reply with its length, one byte every --seconds
+  endless           no length, the reply, then blanks until the client leaves
+Appends each request's path, one per line, to --request-log. Listens on a free port and writes its number to
 --port-file once it accepts connections (written to a temporary name first and
 renamed, so a reader never sees half a number). Runs until it is signalled.
 """
@@ -23,25 +30,53 @@ def main():
     parser.add_argument("--reply-file", required=True)
     parser.add_argument("--request-log", required=True)
     parser.add_argument("--port-file", required=True)
-    parser.add_argument("--stall-seconds", type=float, default=0.0)
+    parser.add_argument("--shape", default="whole",
+                        choices=["whole", "silent", "cut-off", "stall-after-body",
+                                 "trickle", "endless"])
+    parser.add_argument("--seconds", type=float, default=0.0)
     args = parser.parse_args()
+    missing = 64  # bytes declared beyond the reply by cut-off and stall-after-body
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             with open(args.request_log, "a", encoding="utf-8") as log:
                 log.write(self.path + "\n")
-            if args.stall_seconds > 0:
-                time.sleep(args.stall_seconds)
+            if args.shape == "silent":
+                time.sleep(args.seconds)
             with open(args.reply_file, "rb") as reply:
                 body = reply.read()
+            declared = len(body)
+            if args.shape in ("cut-off", "stall-after-body"):
+                declared += missing
             self.send_response(200)
             self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(body)))
+            if args.shape != "endless":
+                self.send_header("Content-Length", str(declared))
             self.end_headers()
+            if args.shape == "trickle":
+                for byte in body:
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(args.seconds)
+                return
             self.wfile.write(body)
+            self.wfile.flush()
+            if args.shape == "stall-after-body":
+                time.sleep(args.seconds)
+            elif args.shape == "endless":
+                filler = b" " * 16384
+                while True:
+                    self.wfile.write(filler)
+            self.close_connection = True
 
         def log_message(self, *unused):
             pass
+
+        def handle(self):
+            try:
+                super().handle()
+            except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+                pass  # the client gave up, as the tests expect it to
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True

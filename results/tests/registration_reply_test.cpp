@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -87,14 +88,23 @@ TEST(RegistrationReply, AcceptanceAndLabelRules) {
     }
 }
 
-TEST(RegistrationReply, WriteCallbackAppendsEveryBlock) {
-    std::string reply;
+TEST(RegistrationReply, WriteCallbackAppendsEveryBlockUpToItsLimit) {
+    ReplyBuffer reply{std::string(), 14};
     char first[] = "Success: ";
     char second[] = "true";
     EXPECT_EQ(curlWriteToString(first, 1, 9, &reply), 9u);
     EXPECT_EQ(curlWriteToString(second, 2, 2, &reply), 4u);
     EXPECT_EQ(curlWriteToString(second, 1, 0, &reply), 0u);
-    EXPECT_EQ(reply, "Success: true");
+    EXPECT_EQ(reply.text, "Success: true");
+    // One byte more fits the limit, two do not: refused whole, text kept.
+    EXPECT_EQ(curlWriteToString(second, 1, 2, &reply), 0u);
+    EXPECT_EQ(reply.text, "Success: true");
+    EXPECT_EQ(curlWriteToString(second, 1, 1, &reply), 1u);
+    EXPECT_EQ(reply.text, "Success: truet");
+    EXPECT_EQ(curlWriteToString(second, 1, 1, &reply), 0u);
+    ReplyBuffer tiny{std::string(), 3};
+    EXPECT_EQ(curlWriteToString(first, 1, 9, &tiny), 0u);  // larger than the limit itself
+    EXPECT_EQ(tiny.text, "");
 }
 
 TEST(ResultsPageAddress, IdFollowedBySaltPaddedToFiveDigits) {
@@ -113,20 +123,32 @@ TEST(ResultsPageAddress, IdFollowedBySaltPaddedToFiveDigits) {
 
 TEST(ResultsPageAddress, ProductDeploymentIsFixedAtBuildTime) {
     const ResultsDeployment& product = productDeployment();
-    EXPECT_EQ(&activeDeployment(), &product);
     EXPECT_EQ(product.ftpUser, "orvelle_vx9");
     EXPECT_EQ(product.ftpPassword.size(), 20u);
     EXPECT_TRUE(product.caFile.empty());
-    EXPECT_GT(product.connectTimeoutSeconds, 0);
-    EXPECT_GT(product.stallTimeoutSeconds, 0);
+    EXPECT_EQ(product.connectTimeoutSeconds, 30);
+    EXPECT_EQ(product.stallTimeoutSeconds, 60);
+    EXPECT_EQ(product.transferTimeoutSeconds, 120);
+    EXPECT_EQ(product.replyLimitBytes, 1048576u);
+    EXPECT_TRUE(product.useEnvironmentProxy);
     const std::string home = resultsWebsiteHomePage();
     EXPECT_EQ(home.rfind("https://", 0), 0u);
     EXPECT_EQ(home.find('/', 8), std::string::npos);  // scheme and host only
-    Baseline b;
-    b.dbId = 1;
-    b.filenameSalt = 2;
-    EXPECT_EQ(makeDisplayUrl(b),
-              "https://" + product.resultsHost + "/baselines/V10/display.php?id=100002");
+    // In a process that never set a test deployment the product's is in
+    // force (a fresh process: earlier cases of this one set the seam).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Baseline b;
+            b.dbId = 1;
+            b.filenameSalt = 2;
+            const bool productInForce =
+                activeDeployment().ftpHost == product.ftpHost &&
+                makeDisplayUrl(b) ==
+                    "https://" + product.resultsHost + "/baselines/V10/display.php?id=100002";
+            std::_Exit(productInForce ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

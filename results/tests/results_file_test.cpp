@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,26 +37,28 @@ const std::string kFamily = "x86 ";
 
 const std::string kChecksumLabel = "\nChecksum: ";
 
+// Every field that the document takes holds a value of its own, so that a
+// field written from the wrong source shows; the version is not the
+// default, and the ids of the last upload are set (the file holds neither).
 void fillBaseline(Baseline& b) {
-    const double results[kTestCount] = {0.1,   2.5,       300.0,  4000.25, 0.0,  5.5e-5,
-                                        123456789.123, 60.125, 7.0,   1e-3, 1e6,
-                                        0.30000000000000004, 2048.0, 65.4321, 3.0e4, 0.0};
+    const double results[kTestCount] = {
+        0.1,  2.5, 300.0, 4000.25, 17.75, 5.5e-5, 123456789.123, 60.125,
+        7.0,  1e-3, 1e6, 0.30000000000000004, 2048.0, 65.4321, 3.0e4, 9.75};
     for (int i = 0; i < kTestCount; ++i) b.results[i] = results[i];
-    b.results[15] = 9.75;
-    b.matrixResults[0] = 11.5;
-    b.matrixResults[1] = 22.75;
-    b.encryptionResults[0] = 1.0;  // AES
-    b.encryptionResults[1] = 2.0;  // SHA
-    b.encryptionResults[2] = 3.0;  // ECDSA
+    const double matrix[kMatrixSubResults] = {11.5, 22.75, 33.25, 44.5, 55.125};
+    for (int i = 0; i < kMatrixSubResults; ++i) b.matrixResults[i] = matrix[i];
+    b.encryptionResults[0] = 1.25;    // AES
+    b.encryptionResults[1] = 2.375;   // SHA
+    b.encryptionResults[2] = 3.0625;  // ECDSA
     b.cpuMark = 12345.678;
     b.primesCrossPlatform = 4242.0;  // never written
     b.memoryMark = 1e20;
-    b.numSockets = 1;
-    b.numCores = 4;
-    b.numLogicals = 8;
-    b.numTestProcesses = 8;
-    b.cpuFrequency = 0;
-    b.memory = 16384;
+    b.numSockets = 2;
+    b.numCores = 6;
+    b.numLogicals = 12;
+    b.numTestProcesses = 11;
+    b.cpuFrequency = 3187;
+    b.memory = 4294983680;  // above 32 bits
     b.device = "Box: model 7";
     b.cpuName = "Intel(R) Xeon(R) CPU @ 2.20GHz";
     b.architecture = "x86_64";
@@ -57,6 +66,11 @@ void fillBaseline(Baseline& b) {
     b.kernel = "Linux 6.1.0-18-amd64";
     b.manufacturer = "GenuineIntel";
     b.timeStamp = 20240229235959;
+    b.majorVersion = 13;
+    b.minorVersion = 7;
+    b.buildNumber = 1042;
+    b.dbId = 4321;
+    b.filenameSalt = 5678;
 }
 
 std::string expectedDocument() {
@@ -64,31 +78,31 @@ std::string expectedDocument() {
            "  WebDBID: -1\n"
            "  TimeStamp: 20240229235959\n"
            "Version:\n"
-           "  Major: 10\n"
-           "  Minor: 2\n"
-           "  Build: 1000\n"
+           "  Major: 13\n"
+           "  Minor: 7\n"
+           "  Build: 1042\n"
            "  SpecialBuildName: \"\"\n"
            "  vxArchitecture: x86_64_linux\n"
            "Results:\n"
            "  Results Complete: true\n"
-           "  NumTestProcesses: 8\n"
+           "  NumTestProcesses: 11\n"
            "  CPU_INTEGER_MATH: 0.10000000000000001\n"
            "  CPU_FLOATINGPOINT_MATH: 2.5\n"
            "  CPU_PRIME: 300\n"
            "  CPU_SORTING: 4000.25\n"
-           "  CPU_ENCRYPTION: 0\n"
+           "  CPU_ENCRYPTION: 17.75\n"
            "  CPU_COMPRESSION: 5.5000000000000002e-05\n"
            "  CPU_SINGLETHREAD: 123456789.123\n"
            "  CPU_PHYSICS: 60.125\n"
            "  CPU_MATRIX_MULT_SSE: 7\n"
            "  CPU_mm: 11.5\n"
            "  CPU_sse: 22.75\n"
-           "  CPU_fma: 0\n"
-           "  CPU_avx: 0\n"
-           "  CPU_avx512: 0\n"
-           "  m_CPU_enc_SHA: 2\n"
-           "  m_CPU_enc_AES: 1\n"
-           "  m_CPU_enc_ECDSA: 3\n"
+           "  CPU_fma: 33.25\n"
+           "  CPU_avx: 44.5\n"
+           "  CPU_avx512: 55.125\n"
+           "  m_CPU_enc_SHA: 2.375\n"
+           "  m_CPU_enc_AES: 1.25\n"
+           "  m_CPU_enc_ECDSA: 3.0625\n"
            "  ME_ALLOC_S: 0.001\n"
            "  ME_READ_S: 1000000\n"
            "  ME_READ_L: 0.30000000000000004\n"
@@ -102,13 +116,33 @@ std::string expectedDocument() {
            "  OSName: Debian GNU/Linux 12 (bookworm)\n"
            "  Kernel: Linux 6.1.0-18-amd64\n"
            "  Device: \"Box: model 7\"\n"
-           "  Processor: " + kFamily + "Intel(R) Xeon(R) CPU @ 2.20GHz 4 Core 0 MHz\n"
-           "  NumSockets: 1\n"
+           "  Processor: " + kFamily + "Intel(R) Xeon(R) CPU @ 2.20GHz 6 Core 3187 MHz\n"
+           "  NumSockets: 2\n"
            "  Manufacturer: GenuineIntel\n"
-           "  NumCores: 4\n"
-           "  NumLogicals: 8\n"
-           "  CPUFrequency: 0\n"
-           "  Memory: 16384";
+           "  NumCores: 6\n"
+           "  NumLogicals: 12\n"
+           "  CPUFrequency: 3187\n"
+           "  Memory: 4294983680";
+}
+
+// The entries of one section of expectedDocument, as a YAML reader gives
+// them (the two quoted values unquoted).
+Entries expectedEntries(const std::string& section) {
+    Entries entries;
+    std::istringstream lines(expectedDocument());
+    bool inSection = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line[0] != ' ') {
+            inSection = line == section + ":";
+            continue;
+        }
+        if (!inSection) continue;
+        const std::size_t colon = line.find(": ");
+        std::string value = line.substr(colon + 2);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        entries.emplace_back(line.substr(2, colon - 2), value);
+    }
+    return entries;
 }
 
 // Independent of the writer: SHA-1 over text + key, as upper-case hex.
@@ -146,6 +180,14 @@ SavedFile splitResultsFile(const std::string& bytes) {
     return file;
 }
 
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 Entries entriesOf(const YAML::Node& map) {
     Entries entries;
     for (const auto& entry : map)
@@ -181,59 +223,21 @@ TEST_F(ResultsFileTest, ParsesBackWithEveryKeyValueAndOrder) {
 
     std::vector<std::string> sections;
     for (const auto& entry : root) sections.push_back(entry.first.as<std::string>());
-    EXPECT_EQ(sections, (std::vector<std::string>{"BaselineInfo", "Version", "Results",
-                                                  "SystemInformation"}));
-    EXPECT_EQ(entriesOf(root["BaselineInfo"]),
-              (Entries{{"WebDBID", "-1"}, {"TimeStamp", std::to_string(b.timeStamp)}}));
-    EXPECT_EQ(entriesOf(root["Version"]),
-              (Entries{{"Major", "10"},
-                       {"Minor", "2"},
-                       {"Build", "1000"},
-                       {"SpecialBuildName", ""},
-                       {"vxArchitecture", "x86_64_linux"}}));
-    EXPECT_EQ(entriesOf(root["Results"]),
-              (Entries{{"Results Complete", "true"},
-                       {"NumTestProcesses", "8"},
-                       {"CPU_INTEGER_MATH", "0.10000000000000001"},
-                       {"CPU_FLOATINGPOINT_MATH", "2.5"},
-                       {"CPU_PRIME", "300"},
-                       {"CPU_SORTING", "4000.25"},
-                       {"CPU_ENCRYPTION", "0"},
-                       {"CPU_COMPRESSION", "5.5000000000000002e-05"},
-                       {"CPU_SINGLETHREAD", "123456789.123"},
-                       {"CPU_PHYSICS", "60.125"},
-                       {"CPU_MATRIX_MULT_SSE", "7"},
-                       {"CPU_mm", "11.5"},
-                       {"CPU_sse", "22.75"},
-                       {"CPU_fma", "0"},
-                       {"CPU_avx", "0"},
-                       {"CPU_avx512", "0"},
-                       {"m_CPU_enc_SHA", "2"},
-                       {"m_CPU_enc_AES", "1"},
-                       {"m_CPU_enc_ECDSA", "3"},
-                       {"ME_ALLOC_S", "0.001"},
-                       {"ME_READ_S", "1000000"},
-                       {"ME_READ_L", "0.30000000000000004"},
-                       {"ME_WRITE", "2048"},
-                       {"ME_LARGE", "65.432100000000005"},
-                       {"ME_LATENCY", "30000"},
-                       {"ME_THREADED", "9.75"},
-                       {"SUMM_CPU", "12345.678"},
-                       {"SUMM_ME", "1e+20"}}));
-    EXPECT_EQ(entriesOf(root["SystemInformation"]),
-              (Entries{{"OSName", "Debian GNU/Linux 12 (bookworm)"},
-                       {"Kernel", "Linux 6.1.0-18-amd64"},
-                       {"Device", "Box: model 7"},
-                       {"Processor", kFamily + "Intel(R) Xeon(R) CPU @ 2.20GHz 4 Core 0 MHz"},
-                       {"NumSockets", "1"},
-                       {"Manufacturer", "GenuineIntel"},
-                       {"NumCores", "4"},
-                       {"NumLogicals", "8"},
-                       {"CPUFrequency", "0"},
-                       {"Memory", "16384"}}));
+    const std::vector<std::string> expected = {"BaselineInfo", "Version", "Results",
+                                               "SystemInformation"};
+    ASSERT_EQ(sections, expected);
+    // The write refreshed the time stamp; everything else is the fixture's.
+    Entries info = expectedEntries("BaselineInfo");
+    ASSERT_EQ(info.size(), 2u);
+    info[1].second = std::to_string(b.timeStamp);
+    EXPECT_EQ(entriesOf(root["BaselineInfo"]), info);
+    for (std::size_t i = 1; i < expected.size(); ++i)
+        EXPECT_EQ(entriesOf(root[expected[i]]), expectedEntries(expected[i])) << expected[i];
+    EXPECT_EQ(expectedEntries("Results").size(), 28u);
     // The parsed values read back as the numbers that were saved.
     EXPECT_DOUBLE_EQ(root["Results"]["CPU_INTEGER_MATH"].as<double>(), 0.1);
     EXPECT_DOUBLE_EQ(root["Results"]["SUMM_CPU"].as<double>(), 12345.678);
+    EXPECT_EQ(root["SystemInformation"]["Memory"].as<std::int64_t>(), 4294983680);
     EXPECT_TRUE(root["Results"]["Results Complete"].as<bool>());
 }
 
@@ -276,6 +280,8 @@ TEST_F(ResultsFileTest, NeverRunTestsAreZeroAndResultsStillComplete) {
                             "CPU_mm", "m_CPU_enc_AES", "SUMM_CPU", "SUMM_ME"})
         EXPECT_EQ(results[key].Scalar(), "0") << key;
     EXPECT_NE(file.document.find("\n  CPU_INTEGER_MATH: 0\n"), std::string::npos);
+    EXPECT_NE(file.document.find("\n  Major: 10\n  Minor: 2\n  Build: 1000\n"),
+              std::string::npos);
     EXPECT_EQ(file.checksum, sha1Hex(file.document));
 }
 
@@ -354,32 +360,55 @@ TEST_F(ResultsFileTest, SavingOverAnExistingFileReplacesItEntirely) {
     const std::string bytes = vxtest::readWholeFile(path);
     EXPECT_EQ(bytes.find('x' + std::string(8, 'x')), std::string::npos);
     EXPECT_EQ(bytes, makeBaselineDocument(b) + "\nChecksum: " + splitResultsFile(bytes).checksum);
+    EXPECT_EQ(filesIn(dir_.path()), std::vector<std::string>{"existing.vx"});
 }
 
 TEST_F(ResultsFileTest, UnopenablePathFailsWithoutTouchingTheRecord) {
     Baseline b;
     fillBaseline(b);
-    // A missing directory, and a regular file used as a directory (fails for
-    // root as well).
+    // A missing directory, a regular file used as a directory (fails for
+    // root as well), and a directory in the file's place.
     ASSERT_TRUE(writeBaselineFile(b, pathOf("plain")));
+    ASSERT_TRUE(std::filesystem::create_directory(pathOf("BL_2.vx")));
     b.timeStamp = 20240229235959;
-    for (const std::string& path : {pathOf("missing/BL_1.vx"), pathOf("plain/BL_1.vx")}) {
+    for (const std::string& path :
+         {pathOf("missing/BL_1.vx"), pathOf("plain/BL_1.vx"), pathOf("BL_2.vx")}) {
         testing::internal::CaptureStderr();
         EXPECT_FALSE(writeBaselineFile(b, path));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to open baseline file\n");
         EXPECT_EQ(b.timeStamp, 20240229235959u);
-        EXPECT_FALSE(vxtest::fileExists(path));
     }
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"BL_2.vx", "plain"}));
+    EXPECT_TRUE(std::filesystem::is_directory(pathOf("BL_2.vx")));
 }
 
-TEST(ResultsFileWrite, AFullDiskIsReportedAsFailure) {
-    Baseline b;
-    fillBaseline(b);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(writeBaselineFile(b, "/dev/full"));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to write baseline file\n");
-    // The file was opened, so the time stamp was refreshed.
-    EXPECT_NE(b.timeStamp, 20240229235959u);
+// A real write failure: a file-size limit below the file's size (SIGXFSZ
+// ignored, so the write fails with EFBIG), set in a child process so that it
+// stays there.
+TEST_F(ResultsFileTest, FailedWriteLeavesNoFileAndKeepsTheOldOne) {
+    const std::string earlier = "Checksum: of an earlier save";
+    {
+        std::FILE* old = std::fopen(pathOf("BL_old.vx").c_str(), "wb");
+        ASSERT_NE(old, nullptr);
+        std::fwrite(earlier.data(), 1, earlier.size(), old);
+        std::fclose(old);
+    }
+    const std::string fresh = pathOf("BL_new.vx");
+    const std::string rewritten = pathOf("BL_old.vx");
+    const auto writeUnderTheLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{512, 512};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Baseline b;
+        fillBaseline(b);
+        const bool any = writeBaselineFile(b, fresh) || writeBaselineFile(b, rewritten);
+        // The file could be opened, so the time stamp was refreshed.
+        std::_Exit(any ? 1 : b.timeStamp == 20240229235959u ? 2 : 0);
+    };
+    EXPECT_EXIT(writeUnderTheLimit(), testing::ExitedWithCode(0),
+                testing::Eq("Failed to write baseline file\nFailed to write baseline file\n"));
+    EXPECT_EQ(filesIn(dir_.path()), std::vector<std::string>{"BL_old.vx"});
+    EXPECT_EQ(vxtest::readWholeFile(rewritten), earlier);
 }
 
 }  // namespace

@@ -89,6 +89,48 @@ void writeFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
+// Starts argv, which writes its port number to dir/port once it accepts
+// connections; false (and the process stopped) when that does not happen in
+// time.
+bool startWithPortFile(ChildProcess& process, const std::vector<std::string>& argv,
+                       const std::string& dir, int* port) {
+    if (!process.start(argv, dir + "/server.log")) return false;
+    const auto deadline = Clock::now() + kStartTimeout;
+    while (Clock::now() < deadline && process.running()) {
+        if (fileExists(dir + "/port")) {
+            *port = std::atoi(readWholeFile(dir + "/port").c_str());
+            if (*port > 0) return true;
+            break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    process.stop();
+    return false;
+}
+
+// Serves sys.argv[1] (the text file) to each connection, one byte every
+// sys.argv[2] seconds; writes its port to sys.argv[3] (renamed into place).
+constexpr const char* kTrickleServer = R"(
+import os, socket, sys, time
+text = open(sys.argv[1], "rb").read()
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(4)
+with open(sys.argv[3] + ".tmp", "w") as port:
+    port.write(str(server.getsockname()[1]))
+os.rename(sys.argv[3] + ".tmp", sys.argv[3])
+while True:
+    client, _ = server.accept()
+    try:
+        for byte in text:
+            client.sendall(bytes([byte]))
+            time.sleep(float(sys.argv[2]))
+        time.sleep(3600)
+    except OSError:
+        pass
+    client.close()
+)";
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -171,6 +213,7 @@ int ChildProcess::waitForExit(double seconds) {
 void ChildProcess::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a paused server must run to see the signal
     const auto deadline = Clock::now() + kStopGrace;
     int status = 0;
     while (Clock::now() < deadline) {
@@ -233,7 +276,15 @@ std::string FtpTestServer::readFile(const std::string& name) const {
 
 std::string FtpTestServer::log() const { return readWholeFile(work_.path() + "/ftp.log"); }
 
-HttpsTestServer::HttpsTestServer(const std::string& reply, double stallSeconds) {
+void FtpTestServer::pause() {
+    if (process_.pid() > 0) kill(process_.pid(), SIGSTOP);
+}
+
+void FtpTestServer::resume() {
+    if (process_.pid() > 0) kill(process_.pid(), SIGCONT);
+}
+
+HttpsTestServer::HttpsTestServer(const std::string& reply, ReplyShape shape, double seconds) {
     const std::string& dir = work_.path();
     if (dir.empty()) return;
     const std::vector<std::string> makeCertificate = {
@@ -244,23 +295,16 @@ HttpsTestServer::HttpsTestServer(const std::string& reply, double stallSeconds) 
     setReply(reply);
     writeFile(dir + "/requests.log", "");
 
-    std::ostringstream stall;
-    stall << stallSeconds;
+    static const char* const kShapes[] = {"whole",   "silent",  "cut-off",
+                                          "stall-after-body", "trickle", "endless"};
+    std::ostringstream time;
+    time << seconds;
     const std::vector<std::string> argv = {
         kPython, VX_HTTPS_TEST_SERVER_SCRIPT, "--cert", dir + "/cert.pem", "--key",
         dir + "/key.pem", "--reply-file", dir + "/reply.txt", "--request-log",
-        dir + "/requests.log", "--port-file", dir + "/port", "--stall-seconds", stall.str()};
-    if (!process_.start(argv, dir + "/https.log")) return;
-    const auto deadline = Clock::now() + kStartTimeout;
-    while (Clock::now() < deadline && process_.running()) {
-        if (fileExists(dir + "/port")) {
-            port_ = std::atoi(readWholeFile(dir + "/port").c_str());
-            started_ = port_ > 0;
-            break;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    if (!started_) process_.stop();
+        dir + "/requests.log", "--port-file", dir + "/port", "--shape",
+        kShapes[static_cast<int>(shape)], "--seconds", time.str()};
+    started_ = startWithPortFile(process_, argv, dir, &port_);
 }
 
 std::string HttpsTestServer::hostAndPort() const { return loopback(port_); }
@@ -280,7 +324,22 @@ std::vector<std::string> HttpsTestServer::requestPaths() const {
     return paths;
 }
 
-std::string HttpsTestServer::log() const { return readWholeFile(work_.path() + "/https.log"); }
+std::string HttpsTestServer::log() const { return readWholeFile(work_.path() + "/server.log"); }
+
+TricklingTcpServer::TricklingTcpServer(const std::string& text, double intervalSeconds) {
+    const std::string& dir = work_.path();
+    if (dir.empty()) return;
+    writeFile(dir + "/text", text);
+    std::ostringstream interval;
+    interval << intervalSeconds;
+    started_ = startWithPortFile(
+        process_, {kPython, "-c", kTrickleServer, dir + "/text", interval.str(), dir + "/port"},
+        dir, &port_);
+}
+
+std::string TricklingTcpServer::hostAndPort() const { return loopback(port_); }
+
+std::string TricklingTcpServer::log() const { return readWholeFile(work_.path() + "/server.log"); }
 
 SilentTcpServer::SilentTcpServer() {
     socket_ = boundSocket(0, &port_);
@@ -300,7 +359,7 @@ std::string SilentTcpServer::hostAndPort() const { return loopback(port_); }
 ResultsDeployment localDeployment(const FtpTestServer& ftp, const HttpsTestServer& https) {
     return ResultsDeployment{ftp.hostAndPort(), https.hostAndPort(), ftp.user(),
                              ftp.password(),    https.caFile(),      kLocalTimeoutSeconds,
-                             kLocalTimeoutSeconds};
+                             kLocalTimeoutSeconds, kLocalTimeoutSeconds};
 }
 
 ScopedTestDeployment::ScopedTestDeployment(ResultsDeployment deployment)

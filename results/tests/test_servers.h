@@ -82,6 +82,10 @@ public:
     std::string readFile(const std::string& name) const;
     std::string log() const;
     void stop() { process_.stop(); }
+    // Freezes the server (SIGSTOP) and lets it go on (SIGCONT): connections
+    // still complete in the kernel but hear nothing meanwhile.
+    void pause();
+    void resume();
 
 private:
     TempDir work_;
@@ -93,13 +97,23 @@ private:
     ChildProcess process_;
 };
 
+// How HttpsTestServer sends its reply; seconds is the time the shape names.
+enum class ReplyShape {
+    whole,           // the reply with its length, at once
+    silent,          // silence for seconds, then as whole
+    cutOff,          // declares 64 bytes more than the reply, sends it, closes
+    stallAfterBody,  // as cutOff, but keeps silent for seconds instead
+    trickle,         // the reply with its length, one byte every seconds
+    endless,         // no length: the reply, then blanks until the client leaves
+};
+
 // An HTTPS server on 127.0.0.1 (results/tests/https_test_server.py) with a
 // certificate for 127.0.0.1 made by the openssl command at start. Answers
-// every GET with reply; with stallSeconds > 0 it keeps silent that long
-// before answering.
+// every GET with reply, in the given shape.
 class HttpsTestServer {
 public:
-    explicit HttpsTestServer(const std::string& reply, double stallSeconds = 0.0);
+    explicit HttpsTestServer(const std::string& reply, ReplyShape shape = ReplyShape::whole,
+                             double seconds = 0.0);
     bool started() const { return started_; }
     int port() const { return port_; }
     std::string hostAndPort() const;  // "127.0.0.1:<port>"
@@ -134,8 +148,25 @@ private:
     int port_ = 0;
 };
 
+// A TCP server on 127.0.0.1 that sends text to each connection it accepts,
+// one byte every interval, and then keeps the connection open and silent;
+// one connection at a time.
+class TricklingTcpServer {
+public:
+    TricklingTcpServer(const std::string& text, double intervalSeconds);
+    bool started() const { return started_; }
+    std::string hostAndPort() const;
+    std::string log() const;
+
+private:
+    TempDir work_;
+    int port_ = 0;
+    bool started_ = false;
+    ChildProcess process_;
+};
+
 // A deployment that uploads to ftp and registers with https, trusting the
-// test certificate, with time-outs of a few seconds.
+// test certificate, with time limits of a few seconds.
 ResultsDeployment localDeployment(const FtpTestServer& ftp, const HttpsTestServer& https);
 
 // Makes deployment the one the upload uses until destruction, then restores
