@@ -334,6 +334,12 @@ TEST(PlatformTest, QueryShapeReportsSizesAndErrors) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(platform::sysctlbyname("hw.optional.neon", &value, &length, &value, sizeof value), -1);
     EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(platform::sysctlbyname("hw.optional.neon", &value, &length, nullptr, 4), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(platform::sysctlbyname(nullptr, &value, &length, nullptr, 0), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(platform::sysctlbyname("hw.optional.neon", &value, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(errno, EINVAL);
     std::size_t needed = 0;
     ASSERT_EQ(platform::sysctlbyname("hw.machine", nullptr, &needed, nullptr, 0), 0);
     utsname names;

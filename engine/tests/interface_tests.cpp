@@ -80,6 +80,7 @@ TEST(ResultTextTest, EachIdHasItsOwnNameKeyUnitAndSlot) {
         EXPECT_STREQ(kTestCatalogue[id].name, table[id].name) << id;
         EXPECT_STREQ(kTestCatalogue[id].key, table[id].key) << id;
         EXPECT_STREQ(kTestCatalogue[id].unit, table[id].unit) << id;
+        EXPECT_EQ(kTestCatalogue[id].wholeNumberOnly, id == 13 || id == 14) << id;
         EXPECT_EQ(take(getResultText(&record, id)), table[id].text) << id;
     }
 }
@@ -122,6 +123,10 @@ TEST(QuestionsTest, MarksCountOnlyAboveZero) {
     EXPECT_TRUE(hasCpuMark(&record));
     record.memoryMark = -1.0;
     EXPECT_FALSE(hasMemoryMark(&record));
+    record.memoryMark = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(hasMemoryMark(&record));
+    record.memoryMark = 0.2;
+    EXPECT_TRUE(hasMemoryMark(&record));
 }
 
 TEST(QuestionsTest, SupportedSystemNeedsANameAndNativeExecution) {
