@@ -70,17 +70,19 @@ std::optional<std::uint64_t> maximumKilohertz(int cpu) {
 }
 
 // The online processor with the highest cpufreq maximum (the lowest-numbered
-// of equals). Big and little cores differ in their maximum; processor 0 is
-// usually a little one. Absent where no processor publishes a maximum.
-std::optional<int> fastestOnlineCpu() {
-    std::optional<int> fastest;
-    std::uint64_t highest = 0;
+// of equals) and that maximum in kHz. Big and little cores differ in their
+// maximum; processor 0 is usually a little one. Absent where no processor
+// publishes a maximum.
+struct FastestCpu {
+    int cpu;
+    std::uint64_t kilohertz;
+};
+
+std::optional<FastestCpu> fastestOnlineCpu() {
+    std::optional<FastestCpu> fastest;
     for (int cpu : onlineCpus()) {
         const auto kilohertz = maximumKilohertz(cpu);
-        if (kilohertz && *kilohertz > highest) {
-            highest = *kilohertz;
-            fastest = cpu;
-        }
+        if (kilohertz && (!fastest || *kilohertz > fastest->kilohertz)) fastest = FastestCpu{cpu, *kilohertz};
     }
     return fastest;
 }
@@ -117,7 +119,7 @@ std::vector<CpuinfoSection> cpuinfoSections() {
 std::optional<std::string> cpuinfoField(const std::string& key) {
     const auto sections = cpuinfoSections();
     if (const auto fastest = fastestOnlineCpu()) {
-        const std::string number = std::to_string(*fastest);
+        const std::string number = std::to_string(fastest->cpu);
         for (const auto& section : sections) {
             const auto processor = section.find("processor");
             if (processor == section.end() || processor->second != number) continue;
@@ -323,7 +325,7 @@ std::optional<std::string> prettyNameIn(const std::string& path) {
     std::string line;
     while (std::getline(lines, line)) {
         line = trim(line);
-        if (line.compare(0, 12, "PRETTY_NAME=") != 0) continue;  // comments too
+        if (line.compare(0, 12, "PRETTY_NAME=") != 0) continue;  // other keys, comments
         prettyName = osReleaseValue(line.substr(12));
     }
     if (prettyName && prettyName->empty()) return std::nullopt;
@@ -347,7 +349,7 @@ std::optional<std::string> unameMachine() {
 // online processors where the kernel has a frequency driver, else the clock
 // /proc/cpuinfo reports.
 std::optional<std::uint64_t> maximumFrequencyHz() {
-    if (const auto fastest = fastestOnlineCpu()) return *maximumKilohertz(*fastest) * 1000ULL;
+    if (const auto fastest = fastestOnlineCpu()) return fastest->kilohertz * 1000ULL;
     if (auto mhz = cpuinfoField("cpu MHz")) {
         const double megahertz = std::strtod(mhz->c_str(), nullptr);
         if (megahertz > 0.0) return static_cast<std::uint64_t>(megahertz * 1e6 + 0.5);
