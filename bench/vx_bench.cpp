@@ -3,6 +3,7 @@
 //
 //   vx-bench [-seconds N] [-repeat N] [-debug] [-info] id...
 //
+// N is a whole number from 1 to 3600; anything else gives the usage text.
 // The spread is (max - min) / median of the repeats, in percent.
 
 #include <algorithm>
@@ -28,6 +29,8 @@ std::string take(char* text) {
 int usage() {
     std::fprintf(stderr,
                  "usage: vx-bench [-seconds N] [-repeat N] [-debug] [-info] id...\n"
+                 "  -seconds N: test duration, 1-3600 whole seconds (default 6)\n"
+                 "  -repeat N: runs of each test, 1-3600 (default 1)\n"
                  "  ids 0-8 CPU tests, 9-15 memory tests; 'cpu', 'memory' or 'all' for a suite\n");
     return 2;
 }
@@ -57,8 +60,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "-seconds" || arg == "-repeat") && i + 1 < argc) {
+            // A test needs at least one whole second to time anything.
             int& target = arg == "-seconds" ? seconds : repeats;
-            if (!parseInt(argv[++i], arg == "-seconds" ? 0 : 1, 3600, target)) return usage();
+            if (!parseInt(argv[++i], 1, 3600, target)) return usage();
         } else if (arg == "-debug") {
             debug = true;
         } else if (arg == "-info") {

@@ -12,11 +12,16 @@
 // Names answered:
 //   string: "hw.model", "machdep.cpu.brand_string", "machdep.cpu.vendor",
 //           "hw.machine", "kern.ostype", "kern.osrelease",
-//           "kern.osproductversion" (the distribution's PRETTY_NAME)
+//           "kern.osproductversion" (the distribution's PRETTY_NAME, from
+//           /etc/os-release or else /usr/lib/os-release)
+//           On processors with two kinds of cores the processor's name and
+//           vendor are those of the online processor with the highest
+//           maximum clock.
 //   int32:  "hw.physicalcpu", "hw.packages", "hw.optional.neon",
 //           "hw.optional.sse", "hw.optional.avx1_0", "hw.optional.fma",
 //           "hw.optional.avx512f"
-//   uint64: "hw.cpufrequency_max" (the processor's maximum clock, Hz)
+//   uint64: "hw.cpufrequency_max" (the highest maximum clock of the online
+//           processors, Hz)
 //   uint64: "hw.memsize" (bytes)
 //   "sysctl.proc_translated" never exists here (ENOENT).
 namespace platform {

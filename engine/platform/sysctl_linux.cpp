@@ -41,16 +41,93 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-// The first "key : value" line of /proc/cpuinfo with this key.
-std::optional<std::string> cpuinfoField(const std::string& key) {
+// Online processors, from a list such as "0-3,8-11".
+std::vector<int> onlineCpus() {
+    std::vector<int> cpus;
+    std::string list;
+    if (!readSystemFile("/sys/devices/system/cpu/online", list)) return cpus;
+    std::istringstream ranges(trim(list));
+    std::string range;
+    while (std::getline(ranges, range, ',')) {
+        const auto dash = range.find('-');
+        const int first = std::atoi(range.substr(0, dash).c_str());
+        const int last = dash == std::string::npos ? first : std::atoi(range.substr(dash + 1).c_str());
+        for (int cpu = first; cpu <= last; ++cpu) cpus.push_back(cpu);
+    }
+    return cpus;
+}
+
+// cpufreq's maximum clock of one processor, in kHz; absent without a
+// frequency driver.
+std::optional<std::uint64_t> maximumKilohertz(int cpu) {
+    std::string text;
+    const std::string path =
+        "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/cpuinfo_max_freq";
+    if (!readSystemFile(path, text)) return std::nullopt;
+    const unsigned long long kilohertz = std::strtoull(trim(text).c_str(), nullptr, 10);
+    if (kilohertz == 0) return std::nullopt;
+    return kilohertz;
+}
+
+// The online processor with the highest cpufreq maximum (the lowest-numbered
+// of equals) and that maximum in kHz. Big and little cores differ in their
+// maximum; processor 0 is usually a little one. Absent where no processor
+// publishes a maximum.
+struct FastestCpu {
+    int cpu;
+    std::uint64_t kilohertz;
+};
+
+std::optional<FastestCpu> fastestOnlineCpu() {
+    std::optional<FastestCpu> fastest;
+    for (int cpu : onlineCpus()) {
+        const auto kilohertz = maximumKilohertz(cpu);
+        if (kilohertz && (!fastest || *kilohertz > fastest->kilohertz)) fastest = FastestCpu{cpu, *kilohertz};
+    }
+    return fastest;
+}
+
+// /proc/cpuinfo as its blank-line separated sections of "key : value"
+// lines: one section per processor (plus, on some kernels, a closing section
+// for the whole machine).
+using CpuinfoSection = std::map<std::string, std::string>;
+
+std::vector<CpuinfoSection> cpuinfoSections() {
+    std::vector<CpuinfoSection> sections;
     std::string cpuinfo;
-    if (!readSystemFile("/proc/cpuinfo", cpuinfo)) return std::nullopt;
+    if (!readSystemFile("/proc/cpuinfo", cpuinfo)) return sections;
     std::istringstream lines(cpuinfo);
     std::string line;
+    bool open = false;
     while (std::getline(lines, line)) {
+        if (trim(line).empty()) {
+            open = false;
+            continue;
+        }
         const auto colon = line.find(':');
         if (colon == std::string::npos) continue;
-        if (trim(line.substr(0, colon)) == key) return trim(line.substr(colon + 1));
+        if (!open) sections.emplace_back();
+        open = true;
+        sections.back().emplace(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    }
+    return sections;
+}
+
+// The value of key in the section of the fastest online processor (processors
+// with two kinds of cores list each core's own implementer and part), else in
+// the first section that has the key.
+std::optional<std::string> cpuinfoField(const std::string& key) {
+    const auto sections = cpuinfoSections();
+    if (const auto fastest = fastestOnlineCpu()) {
+        const std::string number = std::to_string(fastest->cpu);
+        for (const auto& section : sections) {
+            const auto processor = section.find("processor");
+            if (processor == section.end() || processor->second != number) continue;
+            if (const auto value = section.find(key); value != section.end()) return value->second;
+        }
+    }
+    for (const auto& section : sections) {
+        if (const auto value = section.find(key); value != section.end()) return value->second;
     }
     return std::nullopt;
 }
@@ -70,22 +147,6 @@ std::optional<std::uint64_t> meminfoKilobytes(const std::string& key) {
         return value;
     }
     return std::nullopt;
-}
-
-// Online processors, from a list such as "0-3,8-11".
-std::vector<int> onlineCpus() {
-    std::vector<int> cpus;
-    std::string list;
-    if (!readSystemFile("/sys/devices/system/cpu/online", list)) return cpus;
-    std::istringstream ranges(trim(list));
-    std::string range;
-    while (std::getline(ranges, range, ',')) {
-        const auto dash = range.find('-');
-        const int first = std::atoi(range.substr(0, dash).c_str());
-        const int last = dash == std::string::npos ? first : std::atoi(range.substr(dash + 1).c_str());
-        for (int cpu = first; cpu <= last; ++cpu) cpus.push_back(cpu);
-    }
-    return cpus;
 }
 
 std::optional<long> topologyValue(int cpu, const char* item) {
@@ -219,23 +280,63 @@ std::optional<std::string> kernelFile(const char* name) {
     return text;
 }
 
-std::optional<std::string> osPrettyName() {
-    std::string release;
-    if (!readSystemFile("/etc/os-release", release) && !readSystemFile("/usr/lib/os-release", release)) {
-        return std::nullopt;
+// One value of an os-release file, unquoted and unescaped as a shell would:
+// inside double quotes a backslash escapes only $ ` " and \ (and is kept before
+// any other character), inside single quotes nothing is special, outside
+// quotes a backslash escapes any character. Absent when a quote is left open.
+std::optional<std::string> osReleaseValue(const std::string& text) {
+    std::string value;
+    char quote = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote == '\'') {
+            if (c == '\'') {
+                quote = 0;
+            } else {
+                value += c;
+            }
+        } else if (quote == '"') {
+            if (c == '"') {
+                quote = 0;
+            } else if (c == '\\' && i + 1 < text.size() && std::strchr("$`\"\\", text[i + 1]) != nullptr) {
+                value += text[++i];
+            } else {
+                value += c;
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '\\' && i + 1 < text.size()) {
+            value += text[++i];
+        } else {
+            value += c;
+        }
     }
+    if (quote != 0) return std::nullopt;
+    return value;
+}
+
+// PRETTY_NAME of one os-release file (the last assignment counts, as when the
+// file is sourced); absent when the file is missing or names none.
+std::optional<std::string> prettyNameIn(const std::string& path) {
+    std::string release;
+    if (!readSystemFile(path, release)) return std::nullopt;
+    std::optional<std::string> prettyName;
     std::istringstream lines(release);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.compare(0, 12, "PRETTY_NAME=") != 0) continue;
-        std::string value = trim(line.substr(12));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        if (value.empty()) return std::nullopt;
-        return value;
+        line = trim(line);
+        if (line.compare(0, 12, "PRETTY_NAME=") != 0) continue;  // other keys, comments
+        prettyName = osReleaseValue(line.substr(12));
     }
-    return std::nullopt;
+    if (prettyName && prettyName->empty()) return std::nullopt;
+    return prettyName;
+}
+
+// The distribution's name: /etc/os-release, and where that is missing or
+// names none, the vendor copy in /usr/lib.
+std::optional<std::string> osPrettyName() {
+    if (auto name = prettyNameIn("/etc/os-release")) return name;
+    return prettyNameIn("/usr/lib/os-release");
 }
 
 std::optional<std::string> unameMachine() {
@@ -244,14 +345,11 @@ std::optional<std::string> unameMachine() {
     return std::string(names.machine);
 }
 
-// The processor's maximum clock in Hz: cpufreq's figure where the kernel has
-// a frequency driver, else the clock /proc/cpuinfo reports.
+// The machine's maximum clock in Hz: the highest cpufreq maximum over the
+// online processors where the kernel has a frequency driver, else the clock
+// /proc/cpuinfo reports.
 std::optional<std::uint64_t> maximumFrequencyHz() {
-    std::string text;
-    if (readSystemFile("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", text)) {
-        const unsigned long long kilohertz = std::strtoull(trim(text).c_str(), nullptr, 10);
-        if (kilohertz > 0) return kilohertz * 1000ULL;
-    }
+    if (const auto fastest = fastestOnlineCpu()) return fastest->kilohertz * 1000ULL;
     if (auto mhz = cpuinfoField("cpu MHz")) {
         const double megahertz = std::strtod(mhz->c_str(), nullptr);
         if (megahertz > 0.0) return static_cast<std::uint64_t>(megahertz * 1e6 + 0.5);
