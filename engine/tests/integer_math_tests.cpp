@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cstring>
+#include <initializer_list>
 #include <regex>
 #include <vector>
 
 #include "cpu/cpu_tests.h"
 #include "cpu/integer_math.h"
-#include "test_support.h"
+#include "cpu_test_support.h"
 
 TEST(IntegerMathData, ArraysStartWithTheKnownValuesAndHoldNoZero) {
     std::vector<std::uint32_t> a(kIntegerElements);
@@ -65,29 +66,119 @@ IntegerLogLine parseIntegerLine(const std::string& message) {
     return {std::stod(match[1]), std::stoll(match[2]), std::stod(match[3])};
 }
 
+// The integer loop with every call watched: a fed clock, the real passes.
+// events spells the calls in order: A allocate, R release, N clock reading,
+// P pass.
+class WatchedIntegerMath : public IntegerMathCalls {
+public:
+    explicit WatchedIntegerMath(std::vector<std::int64_t> readings, int failingAllocation = -1)
+        : readings_(std::move(readings)), failingAllocation_(failingAllocation) {}
+
+    std::string events;
+    std::vector<int> offsets;
+    std::vector<void*> blocks;
+    std::vector<void*> released;
+
+    void* allocate(std::size_t bytes) override {
+        events += 'A';
+        EXPECT_EQ(bytes, blocks.empty() ? 80000u : 160000u);
+        if (allocations_++ == failingAllocation_) return nullptr;
+        blocks.push_back(IntegerMathCalls::allocate(bytes));
+        return blocks.back();
+    }
+    void release(void* block) override {
+        events += 'R';
+        released.push_back(block);
+        IntegerMathCalls::release(block);
+    }
+    std::int64_t now() override {
+        events += 'N';
+        if (reads_ == 0) {
+            // The data are made before the clock starts.
+            std::vector<std::uint32_t> a(kIntegerElements);
+            std::vector<std::uint64_t> b(kIntegerElements);
+            fillIntegerArrays(a.data(), b.data());
+            EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
+            EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
+        }
+        return readings_.at(reads_++);
+    }
+    int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) override {
+        events += 'P';
+        EXPECT_EQ(a, blocks.at(0));
+        EXPECT_EQ(b, blocks.at(1));
+        offsets.push_back(i);
+        return IntegerMathCalls::pass(a, b, i, lanes);
+    }
+
+private:
+    std::vector<std::int64_t> readings_;
+    std::size_t reads_ = 0;
+    int failingAllocation_;
+    int allocations_ = 0;
+};
+
+std::vector<std::int64_t> readingsOf(std::initializer_list<double> seconds) {
+    std::vector<std::int64_t> readings;
+    for (double s : seconds) readings.push_back(static_cast<std::int64_t>(s * 1e9 + 0.5));
+    return readings;
+}
+
 }  // namespace
 
+TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeSeconds) {
+    std::vector<std::int64_t> longRun(3334, 5000000000);  // the offset wraps in pass 3,334
+    longRun.push_back(6000000000);
+    const struct {
+        std::int32_t seconds;
+        std::vector<std::int64_t> readings;  // the start, then one after each pass
+        int passes;
+        double result;
+        const char* line;
+    } cases[] = {
+        {2, readingsOf({5.0, 5.7, 6.4, 7.1}), 3, 426000.0 / 2.0 / 1e6,  // 2.1 s counts as 2
+         "INTEGER TEST: Time Elapsed = 2, Operations = 426000, MOps = 0.213"},
+        {2, readingsOf({5.0, 6.0, 7.0}), 2, 284000.0 / 2.0 / 1e6,  // the deadline itself ends it
+         "INTEGER TEST: Time Elapsed = 2, Operations = 284000, MOps = 0.142"},
+        {0, readingsOf({5.0, 5.25}), 1, 142000.0 / 0.25 / 1e6,  // below a second: exact time
+         "INTEGER TEST: Time Elapsed = 0.25, Operations = 142000, MOps = 0.568"},
+        {1, longRun, 3334, 473428000.0 / 1.0 / 1e6,
+         "INTEGER TEST: Time Elapsed = 1, Operations = 473428000, MOps = 473.428"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScopedDebugLog log;
+        WatchedIntegerMath calls(c.readings);
+        EXPECT_EQ(runIntegerMathTest(c.seconds, calls), c.result);
+        std::string expected = "AAN";
+        for (int k = 0; k < c.passes; ++k) expected += "PN";
+        EXPECT_EQ(calls.events, expected + "RR");
+        ASSERT_EQ(calls.offsets.size(), static_cast<std::size_t>(c.passes));
+        for (int k = 0; k < c.passes; ++k) ASSERT_EQ(calls.offsets[k], 6 * k % 19994) << k;
+        EXPECT_EQ(calls.released, calls.blocks);
+        EXPECT_EQ(log.messages(), std::vector<std::string>{c.line});
+    }
+}
+
+TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
+    ScopedDebugLog log;
+    WatchedIntegerMath withoutA({5000000000}, 0);
+    EXPECT_EQ(runIntegerMathTest(6, withoutA), 0.0);
+    EXPECT_EQ(withoutA.events, "A");
+    WatchedIntegerMath withoutB({5000000000}, 1);
+    EXPECT_EQ(runIntegerMathTest(6, withoutB), 0.0);
+    EXPECT_EQ(withoutB.events, "AAR");  // A is given back
+    EXPECT_EQ(withoutB.released, withoutB.blocks);
+    EXPECT_TRUE(log.messages().empty());
+}
+
 TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
+    ScopedDebugLog log;
     const double result = IntegerMathTest(0);
     EXPECT_GT(result, 0.0);
-    const auto messages = vxtest::debugMessages();
+    const auto messages = log.messages();
     ASSERT_EQ(messages.size(), 1u);
     const auto line = parseIntegerLine(messages[0]);
     EXPECT_EQ(line.operations, 142000);
-}
-
-TEST(IntegerMathTestRun, FigureIsOperationsPerWholeSecondInMillions) {
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    const double result = IntegerMathTest(1);
-    const auto messages = vxtest::debugMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    const auto line = parseIntegerLine(messages[0]);
-    EXPECT_EQ(messages[0].rfind("INTEGER TEST: Time Elapsed = 1, ", 0), 0u);  // default notation
-    EXPECT_EQ(line.elapsed, 1.0);
-    EXPECT_EQ(line.operations % 142000, 0);
-    EXPECT_GT(line.operations, 142000 * 10);
-    EXPECT_DOUBLE_EQ(result, static_cast<double>(line.operations) / 1.0 / 1000000.0);
+    EXPECT_DOUBLE_EQ(result, 142000.0 / line.elapsed / 1e6);
 }
