@@ -42,6 +42,21 @@ TEST(IntegerMathPass, FirstPassEndsInTheKnownLanes) {
     EXPECT_EQ(increment, 1);  // 32-bit sum positive, 64-bit sum negative
 }
 
+TEST(IntegerMathPass, ALoadedBOfZeroRunsAsOne) {
+    std::vector<std::uint32_t> a(kIntegerElements);
+    std::vector<std::uint64_t> b(kIntegerElements);
+    fillIntegerArrays(a.data(), b.data());
+    IntegerPassLanes ones{};
+    a[1] = a[4] = 1;
+    b[1] = b[4] = 1;
+    runIntegerPass(a.data(), b.data(), 0, ones);
+    IntegerPassLanes zeros{};
+    a[1] = a[4] = 0;
+    b[1] = b[4] = 0;
+    runIntegerPass(a.data(), b.data(), 0, zeros);
+    EXPECT_EQ(std::memcmp(&zeros, &ones, sizeof ones), 0);
+}
+
 TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
     EXPECT_EQ(signedDivide<std::uint32_t>(0x80000000u, 0xFFFFFFFFu), 0x80000000u);
     EXPECT_EQ(signedDivide<std::uint64_t>(0x8000000000000000ull, ~0ull), 0x8000000000000000ull);
