@@ -64,18 +64,19 @@ public:
     std::vector<std::int64_t> comparisonsPerSort;
     std::vector<bool> sortedTheUnsortedSource;
     std::int64_t recordsSorted = 0;
-    int released = 0;
+    std::vector<char*> blocks;
+    std::vector<char*> released;
 
     char* allocate(std::size_t bytes) override {
         events += 'A';
         EXPECT_EQ(bytes, kBufferBytes);
         if (allocations_++ == failingAllocation_) return nullptr;
-        blocks_.push_back(SortCalls::allocate(bytes));
-        return blocks_.back();
+        blocks.push_back(SortCalls::allocate(bytes));
+        return blocks.back();
     }
     void release(char* block) override {
         events += 'R';
-        ++released;
+        released.push_back(block);
         SortCalls::release(block);
     }
     std::int64_t now() override {
@@ -84,25 +85,25 @@ public:
             // The data are made before the clock starts.
             std::vector<char> expected(kBufferBytes);
             fillRecords(expected.data(), kRecordsPerPass);
-            EXPECT_EQ(std::memcmp(blocks_.at(0), expected.data(), kBufferBytes), 0);
+            EXPECT_EQ(std::memcmp(blocks.at(0), expected.data(), kBufferBytes), 0);
         }
         return readings_.at(reads_++);
     }
     void copy(char* work, const char* source, std::size_t bytes) override {
         events += 'C';
-        EXPECT_EQ(work, blocks_.at(1));
-        EXPECT_EQ(source, blocks_.at(0));
+        EXPECT_EQ(work, blocks.at(1));
+        EXPECT_EQ(source, blocks.at(0));
         EXPECT_EQ(bytes, kBufferBytes);
         SortCalls::copy(work, source, bytes);
     }
     void sort(char* work, std::size_t records, std::size_t recordBytes,
               int (*compare)(const void*, const void*)) override {
         events += 'S';
-        EXPECT_EQ(work, blocks_.at(1));
+        EXPECT_EQ(work, blocks.at(1));
         EXPECT_EQ(records, kRecordsPerPass);
         EXPECT_EQ(recordBytes, kRecordBytes);
         EXPECT_EQ(compare, &CompareSortStrings);
-        sortedTheUnsortedSource.push_back(std::memcmp(work, blocks_.at(0), kBufferBytes) == 0);
+        sortedTheUnsortedSource.push_back(std::memcmp(work, blocks.at(0), kBufferBytes) == 0);
         wrappedCompare = compare;
         comparisons = 0;
         SortCalls::sort(work, records, recordBytes, countingCompare);
@@ -119,7 +120,6 @@ private:
     std::size_t reads_ = 0;
     int failingAllocation_;
     int allocations_ = 0;
-    std::vector<char*> blocks_;
 };
 
 }  // namespace
@@ -136,6 +136,7 @@ TEST(StringSortLoop, EveryPassCopiesThenSortsTheUnsortedSourceAndIsCounted) {
     EXPECT_GT(calls.comparisonsPerSort[0], static_cast<std::int64_t>(kRecordsPerPass));
     EXPECT_EQ(calls.comparisonsPerSort[1], calls.comparisonsPerSort[0]);  // the same work each pass
     EXPECT_EQ(calls.recordsSorted, 1000000);
+    EXPECT_EQ(calls.released, calls.blocks);
     EXPECT_EQ(result, 1000000.0 / 1.5);
     EXPECT_EQ(log.messages(),
               std::vector<std::string>{"SORT TEST: Time Elapsed = 1.5, Loops = 2, Strings/s = 666667"});
@@ -146,7 +147,8 @@ TEST(StringSortLoop, MissingBufferScoresZeroWithoutStartingTheClock) {
         ScopedDebugLog log;
         WatchedSort calls({5000000000}, failing);
         EXPECT_EQ(runStringSortTest(6, calls), 0.0) << failing;
-        EXPECT_EQ(calls.events, "AAR") << failing;  // the buffer that was had is given back
+        EXPECT_EQ(calls.events, "AAR") << failing;
+        EXPECT_EQ(calls.released, calls.blocks) << failing;  // the buffer that was had
         EXPECT_TRUE(log.messages().empty()) << failing;
     }
 }
