@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,9 @@ public:
     void pass(SieveWords& sieve) override {
         events += 'P';
         EXPECT_EQ(sieve.data(), made_);  // the one sieve of the call, made before the clock
-        const std::int64_t bits = firstBits_ + ++passes_;
+        // A loop that ran on without its clock would never end: stop it.
+        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        const std::int64_t bits = firstBits_ + static_cast<std::int64_t>(passes_);
         std::fill(sieve.begin(), sieve.end(), 0);
         std::fill(sieve.begin(), sieve.begin() + bits / 64, ~std::uint64_t{0});
         sieve[bits / 64] = (std::uint64_t{1} << (bits % 64)) - 1;
@@ -88,7 +91,7 @@ private:
     std::size_t reads_ = 0;
     std::int64_t firstBits_;
     bool sieveFails_;
-    std::int64_t passes_ = 0;
+    std::size_t passes_ = 0;
     const std::uint64_t* made_ = nullptr;
 };
 
