@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -122,12 +121,6 @@ private:
     int allocations_ = 0;
 };
 
-std::vector<std::int64_t> readingsOf(std::initializer_list<double> seconds) {
-    std::vector<std::int64_t> readings;
-    for (double s : seconds) readings.push_back(static_cast<std::int64_t>(s * 1e9 + 0.5));
-    return readings;
-}
-
 }  // namespace
 
 TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeSeconds) {
@@ -140,11 +133,11 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
         double result;
         const char* line;
     } cases[] = {
-        {2, readingsOf({5.0, 5.7, 6.4, 7.1}), 3, 426000.0 / 2.0 / 1e6,  // 2.1 s counts as 2
+        {2, {5000000000, 5700000000, 6400000000, 7100000000}, 3, 426000.0 / 2.0 / 1e6,  // 2.1 s counts as 2
          "INTEGER TEST: Time Elapsed = 2, Operations = 426000, MOps = 0.213"},
-        {2, readingsOf({5.0, 6.0, 7.0}), 2, 284000.0 / 2.0 / 1e6,  // the deadline itself ends it
+        {2, {5000000000, 6000000000, 7000000000}, 2, 284000.0 / 2.0 / 1e6,  // the deadline itself ends it
          "INTEGER TEST: Time Elapsed = 2, Operations = 284000, MOps = 0.142"},
-        {0, readingsOf({5.0, 5.25}), 1, 142000.0 / 0.25 / 1e6,  // below a second: exact time
+        {0, {5000000000, 5250000000}, 1, 142000.0 / 0.25 / 1e6,  // below a second: exact time
          "INTEGER TEST: Time Elapsed = 0.25, Operations = 142000, MOps = 0.568"},
         {1, longRun, 3334, 473428000.0 / 1.0 / 1e6,
          "INTEGER TEST: Time Elapsed = 1, Operations = 473428000, MOps = 473.428"},
