@@ -3,7 +3,6 @@
 // Operations/s. Also the first phase of the single-thread test.
 
 #include <cstdlib>
-#include <memory>
 #include <sstream>
 
 #include "cpu/cpu_tests.h"
@@ -19,10 +18,6 @@ constexpr std::uint32_t kDataSeed = 777;
 // Pair indices run 0, 2, ..., 19,998 and wrap to 0, so i + 1 never passes
 // the last element.
 constexpr std::int32_t kWrapAbove = 19997;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
 
 }  // namespace
 
@@ -87,20 +82,30 @@ void runIterationBlock(const float* single, const double* dbl, std::int32_t& ind
     doubleSum = sumD;
 }
 
-}  // namespace floating_point
+namespace {
 
-double FloatingPointTest(std::int32_t seconds) {
-    using namespace floating_point;
-    using Buffer = std::unique_ptr<void, FreeDeleter>;
+// The calls as FloatingPointTest makes them: direct, nothing virtual.
+struct DirectFloatingPointCalls {
+    static void* allocate(std::size_t bytes) { return std::malloc(bytes); }
+    static void release(void* block) { std::free(block); }
+    static std::int64_t now() { return nowNanoseconds(); }
+    static void block(const float* single, const double* dbl, std::int32_t& index,
+                      float& singleSum, double& doubleSum) {
+        runIterationBlock(single, dbl, index, singleSum, doubleSum);
+    }
+};
 
-    Buffer singleBuffer(std::malloc(kElements * sizeof(float)));
-    if (!singleBuffer) return 0.0;
-    float* single = static_cast<float*>(singleBuffer.get());
+template <class Calls>
+double timedFloatingPoint(std::int32_t seconds, Calls& calls) {
+    float* single = static_cast<float*>(calls.allocate(kElements * sizeof(float)));
+    if (single == nullptr) return 0.0;
     fillSingle(single, kElements);
 
-    Buffer doubleBuffer(std::malloc(kElements * sizeof(double)));
-    if (!doubleBuffer) return 0.0;
-    double* dbl = static_cast<double*>(doubleBuffer.get());
+    double* dbl = static_cast<double*>(calls.allocate(kElements * sizeof(double)));
+    if (dbl == nullptr) {
+        calls.release(single);
+        return 0.0;
+    }
     fillDouble(dbl, kElements);
 
     float singleSum = 0.0f;
@@ -108,17 +113,17 @@ double FloatingPointTest(std::int32_t seconds) {
     std::int64_t operations = 0;
     std::int32_t index = 0;
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.now();
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000LL;
     std::int64_t now;
     do {
-        runIterationBlock(single, dbl, index, singleSum, doubleSum);
+        calls.block(single, dbl, index, singleSum, doubleSum);
         operations += kOperationsPerIteration * kIterationsPerClockRead;
-        now = nowNanoseconds();
+        now = calls.now();
     } while (now < deadline);
 
-    singleBuffer.reset();
-    doubleBuffer.reset();
+    calls.release(single);
+    calls.release(dbl);
 
     const double elapsed = static_cast<double>(now - start) / 1000000000.0;
     const double result = static_cast<double>(operations) / elapsed / 1000000.0;
@@ -132,4 +137,27 @@ double FloatingPointTest(std::int32_t seconds) {
         debugLog(message.str());
     }
     return result;
+}
+
+}  // namespace
+
+void* FloatingPointCalls::allocate(std::size_t bytes) {
+    return DirectFloatingPointCalls::allocate(bytes);
+}
+void FloatingPointCalls::release(void* block) { DirectFloatingPointCalls::release(block); }
+std::int64_t FloatingPointCalls::now() { return DirectFloatingPointCalls::now(); }
+void FloatingPointCalls::block(const float* single, const double* dbl, std::int32_t& index,
+                               float& singleSum, double& doubleSum) {
+    DirectFloatingPointCalls::block(single, dbl, index, singleSum, doubleSum);
+}
+
+double runFloatingPointTest(std::int32_t seconds, FloatingPointCalls& calls) {
+    return timedFloatingPoint(seconds, calls);
+}
+
+}  // namespace floating_point
+
+double FloatingPointTest(std::int32_t seconds) {
+    floating_point::DirectFloatingPointCalls calls;
+    return floating_point::timedFloatingPoint(seconds, calls);
 }

@@ -33,4 +33,24 @@ double doubleChain(double a, double b);
 void runIterationBlock(const float* single, const double* dbl, std::int32_t& index,
                        float& singleSum, double& doubleSum);
 
+// Every call FloatingPointTest makes for its arrays, its clock and its
+// iterations; each default does what the test does. FloatingPointTest itself
+// runs the same loop with direct calls, so the product pays no virtual call
+// for this; a unit test derives from it to watch (or fail) each call in order.
+class FloatingPointCalls {
+public:
+    virtual ~FloatingPointCalls() = default;
+    // malloc and free.
+    virtual void* allocate(std::size_t bytes);
+    virtual void release(void* block);
+    // nowNanoseconds.
+    virtual std::int64_t now();
+    // runIterationBlock.
+    virtual void block(const float* single, const double* dbl, std::int32_t& index,
+                       float& singleSum, double& doubleSum);
+};
+
+// FloatingPointTest's loop with every call made through `calls`.
+double runFloatingPointTest(std::int32_t seconds, FloatingPointCalls& calls);
+
 }  // namespace floating_point

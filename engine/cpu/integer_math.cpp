@@ -115,12 +115,25 @@ int runIntegerPass(const std::uint32_t* a, const std::uint64_t* b, int i, Intege
     return increment;
 }
 
-double IntegerMathTest(std::int32_t seconds) {
-    auto* a = static_cast<std::uint32_t*>(std::malloc(kIntegerElements * sizeof(std::uint32_t)));
+namespace {
+
+// The calls as IntegerMathTest makes them: direct, nothing virtual.
+struct DirectIntegerCalls {
+    static void* allocate(std::size_t bytes) { return std::malloc(bytes); }
+    static void release(void* block) { std::free(block); }
+    static std::int64_t now() { return nowNanoseconds(); }
+    static int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) {
+        return runIntegerPass(a, b, i, lanes);
+    }
+};
+
+template <class Calls>
+double timedIntegerMath(std::int32_t seconds, Calls& calls) {
+    auto* a = static_cast<std::uint32_t*>(calls.allocate(kIntegerElements * sizeof(std::uint32_t)));
     if (a == nullptr) return 0.0;
-    auto* b = static_cast<std::uint64_t*>(std::malloc(kIntegerElements * sizeof(std::uint64_t)));
+    auto* b = static_cast<std::uint64_t*>(calls.allocate(kIntegerElements * sizeof(std::uint64_t)));
     if (b == nullptr) {
-        std::free(a);
+        calls.release(a);
         return 0.0;
     }
     fillIntegerArrays(a, b);
@@ -129,17 +142,17 @@ double IntegerMathTest(std::int32_t seconds) {
     std::uint64_t checksum = 0;
     int i = 0;
     IntegerPassLanes lanes;
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.now();
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000;
     std::int64_t now;
     do {
-        checksum += static_cast<std::uint64_t>(runIntegerPass(a, b, i, lanes));
+        checksum += static_cast<std::uint64_t>(calls.pass(a, b, i, lanes));
         i = (i + 6) % kIntegerOffsetLimit;
         operations += kIntegerOperationsPerPass;
-        now = nowNanoseconds();  // once per pass of 142,000 operations
+        now = calls.now();  // once per pass of 142,000 operations
     } while (now < deadline);
-    std::free(a);
-    std::free(b);
+    calls.release(a);
+    calls.release(b);
 
     // Whole seconds, as the figure has always been computed; below one second
     // (never the product's duration) the exact elapsed time is used instead
@@ -156,4 +169,23 @@ double IntegerMathTest(std::int32_t seconds) {
         debugLog(line.str());
     }
     return result;
+}
+
+}  // namespace
+
+void* IntegerMathCalls::allocate(std::size_t bytes) { return DirectIntegerCalls::allocate(bytes); }
+void IntegerMathCalls::release(void* block) { DirectIntegerCalls::release(block); }
+std::int64_t IntegerMathCalls::now() { return DirectIntegerCalls::now(); }
+int IntegerMathCalls::pass(const std::uint32_t* a, const std::uint64_t* b, int i,
+                           IntegerPassLanes& lanes) {
+    return DirectIntegerCalls::pass(a, b, i, lanes);
+}
+
+double runIntegerMathTest(std::int32_t seconds, IntegerMathCalls& calls) {
+    return timedIntegerMath(seconds, calls);
+}
+
+double IntegerMathTest(std::int32_t seconds) {
+    DirectIntegerCalls calls;
+    return timedIntegerMath(seconds, calls);
 }

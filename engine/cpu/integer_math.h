@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -28,6 +29,25 @@ struct IntegerPassLanes {
 // 1000 iterations, multiply/divide blocks of 500). Returns the checksum
 // increment of the pass (0, 1 or 2); the final lanes are left in lanes.
 int runIntegerPass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes);
+
+// Every call IntegerMathTest makes for its arrays, its clock and its passes;
+// each default does what the test does. IntegerMathTest itself runs the same
+// loop with direct calls, so the product pays no virtual call for this; a
+// unit test derives from it to watch (or fail) each call in order.
+class IntegerMathCalls {
+public:
+    virtual ~IntegerMathCalls() = default;
+    // malloc and free.
+    virtual void* allocate(std::size_t bytes);
+    virtual void release(void* block);
+    // nowNanoseconds.
+    virtual std::int64_t now();
+    // runIntegerPass.
+    virtual int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes);
+};
+
+// IntegerMathTest's loop with every call made through `calls`.
+double runIntegerMathTest(std::int32_t seconds, IntegerMathCalls& calls);
 
 // Signed division truncating toward zero in the lane's width (T is the
 // unsigned lane type); the most negative value divided by -1 is the most

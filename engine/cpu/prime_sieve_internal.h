@@ -29,4 +29,22 @@ std::int64_t countSetBits(const SieveWords& sieve);
 // 2^31 - 1 after 1,041 passes), then divided by the elapsed seconds.
 double primesPerSecond(std::int64_t count, std::int32_t passes, double elapsedSeconds);
 
+// Every call PrimeTest makes for its sieve, its clock and its passes; each
+// default does what the test does. PrimeTest itself runs the same loop with
+// direct calls, so the product pays no virtual call for this; a unit test
+// derives from it to watch (or fail) each call in order.
+class PrimeCalls {
+public:
+    virtual ~PrimeCalls() = default;
+    // makeSieve: std::bad_alloc when the sieve cannot be had.
+    virtual SieveWords makeSieve();
+    // nowNanoseconds.
+    virtual std::int64_t now();
+    // sievePass.
+    virtual void pass(SieveWords& sieve);
+};
+
+// PrimeTest's loop with every call made through `calls`.
+double runPrimeTest(std::int32_t seconds, PrimeCalls& calls);
+
 }  // namespace prime_sieve

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <sstream>
 
@@ -47,32 +46,62 @@ void fillRecords(char* buffer, std::size_t records) {
     }
 }
 
-void sortPass(const char* source, char* work, std::size_t records) {
-    std::memcpy(work, source, records * kRecordBytes);
-    std::qsort(work, records, kRecordBytes, CompareSortStrings);
-}
+namespace {
 
-}  // namespace string_sort
+// The calls as StringSortTest makes them: direct, nothing virtual.
+struct DirectSortCalls {
+    static char* allocate(std::size_t bytes) { return new (std::nothrow) char[bytes]; }
+    static void release(char* block) { delete[] block; }
+    static std::int64_t now() { return nowNanoseconds(); }
+    static void copy(char* work, const char* source, std::size_t bytes) {
+        std::memcpy(work, source, bytes);
+    }
+    static void sort(char* work, std::size_t records, std::size_t recordBytes,
+                     int (*compare)(const void*, const void*)) {
+        std::qsort(work, records, recordBytes, compare);
+    }
+};
 
-double StringSortTest(std::int32_t seconds) {
-    using namespace string_sort;
+// One 12.5 MB buffer, given back through the calls that made it.
+template <class Calls>
+class Buffer {
+public:
+    Buffer(Calls& calls, std::size_t bytes) : calls_(calls), block_(calls.allocate(bytes)) {}
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer() { reset(); }
+    void reset() {
+        if (block_ != nullptr) calls_.release(block_);
+        block_ = nullptr;
+    }
+    char* get() const { return block_; }
 
+private:
+    Calls& calls_;
+    char* block_;
+};
+
+template <class Calls>
+double timedStringSort(std::int32_t seconds, Calls& calls) {
     // Without either 12.5 MB buffer the test scores 0.0, like the integer and
     // floating-point tests, instead of ending the worker with an exception.
-    std::unique_ptr<char[]> source(new (std::nothrow) char[kBufferBytes]);
-    std::unique_ptr<char[]> work(new (std::nothrow) char[kBufferBytes]);
-    if (!source || !work) return 0.0;
+    Buffer<Calls> source(calls, kBufferBytes);
+    Buffer<Calls> work(calls, kBufferBytes);
+    if (source.get() == nullptr || work.get() == nullptr) return 0.0;
 
     fillRecords(source.get(), kRecordsPerPass);
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.now();
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000LL;
     std::int64_t passes = 0;
     std::int64_t now;
     do {
-        sortPass(source.get(), work.get(), kRecordsPerPass);
+        // The copy is timed with the sort: every pass sorts the same
+        // unsorted data.
+        calls.copy(work.get(), source.get(), kBufferBytes);
+        calls.sort(work.get(), kRecordsPerPass, kRecordBytes, CompareSortStrings);
         ++passes;
-        now = nowNanoseconds();
+        now = calls.now();
     } while (now <= deadline);
 
     source.reset();
@@ -89,4 +118,28 @@ double StringSortTest(std::int32_t seconds) {
         debugLog(message.str());
     }
     return result;
+}
+
+}  // namespace
+
+char* SortCalls::allocate(std::size_t bytes) { return DirectSortCalls::allocate(bytes); }
+void SortCalls::release(char* block) { DirectSortCalls::release(block); }
+std::int64_t SortCalls::now() { return DirectSortCalls::now(); }
+void SortCalls::copy(char* work, const char* source, std::size_t bytes) {
+    DirectSortCalls::copy(work, source, bytes);
+}
+void SortCalls::sort(char* work, std::size_t records, std::size_t recordBytes,
+                     int (*compare)(const void*, const void*)) {
+    DirectSortCalls::sort(work, records, recordBytes, compare);
+}
+
+double runStringSortTest(std::int32_t seconds, SortCalls& calls) {
+    return timedStringSort(seconds, calls);
+}
+
+}  // namespace string_sort
+
+double StringSortTest(std::int32_t seconds) {
+    string_sort::DirectSortCalls calls;
+    return string_sort::timedStringSort(seconds, calls);
 }

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 #include <limits>
 #include <vector>
 
@@ -129,16 +132,107 @@ TEST(FloatingPointTest, PastDeadlineStillRunsOneBlockOf300Iterations) {
     EXPECT_NEAR(loggedNumber(lines[0], "MOps = "), result, result * 1e-5);
 }
 
-TEST(FloatingPointTest, OneSecondRunCountsWholeBlocks) {
+namespace {
+
+// The floating-point loop with every call watched: a fed clock, the real
+// iteration blocks. events spells the calls in order: A allocate, R release,
+// N clock reading, B block of 300 iterations.
+class WatchedFloatingPoint : public FloatingPointCalls {
+public:
+    WatchedFloatingPoint(unsigned randSeed, std::vector<std::int64_t> readings,
+                         int failingAllocation = -1)
+        : randSeed_(randSeed), readings_(std::move(readings)), failingAllocation_(failingAllocation) {
+        std::srand(randSeed);
+    }
+
+    std::string events;
+    std::vector<std::int32_t> indices;
+    std::vector<void*> blocks;
+    std::vector<void*> released;
+
+    void* allocate(std::size_t bytes) override {
+        events += 'A';
+        EXPECT_EQ(bytes, blocks.empty() ? kElements * sizeof(float) : kElements * sizeof(double));
+        if (allocations_++ == failingAllocation_) return nullptr;
+        blocks.push_back(FloatingPointCalls::allocate(bytes));
+        return blocks.back();
+    }
+    void release(void* block) override {
+        events += 'R';
+        released.push_back(block);
+        FloatingPointCalls::release(block);
+    }
+    std::int64_t now() override {
+        events += 'N';
+        if (reads_ == 0) {
+            // The data are made before the clock starts.
+            const Data expected = filledData(randSeed_);
+            EXPECT_EQ(std::memcmp(blocks.at(0), expected.single.data(), kElements * sizeof(float)), 0);
+            EXPECT_EQ(std::memcmp(blocks.at(1), expected.dbl.data(), kElements * sizeof(double)), 0);
+        }
+        return readings_.at(reads_++);
+    }
+    void block(const float* single, const double* dbl, std::int32_t& index, float& singleSum,
+               double& doubleSum) override {
+        events += 'B';
+        // A loop that ran on without its clock would never end: stop it.
+        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        EXPECT_EQ(single, blocks.at(0));
+        EXPECT_EQ(dbl, blocks.at(1));
+        indices.push_back(index);
+        FloatingPointCalls::block(single, dbl, index, singleSum, doubleSum);
+    }
+
+private:
+    unsigned randSeed_;
+    std::vector<std::int64_t> readings_;
+    std::size_t reads_ = 0;
+    std::size_t passes_ = 0;
+    int failingAllocation_;
+    int allocations_ = 0;
+};
+
+}  // namespace
+
+TEST(FloatingPointLoop, EachClockReadingFollowsOneBlockOf12000OperationsOverFractionalSeconds) {
+    const struct {
+        std::int32_t seconds;
+        std::vector<std::int64_t> readings;  // the start, then one after each block
+        int blocks;
+        double result;
+        const char* line;
+    } cases[] = {
+        {1, {5000000000, 5500000000, 6000000000}, 2, 24000.0 / 1.0 / 1e6,  // the deadline ends it
+         "FLOAT TEST: Time Elapsed = 1, Operations = 24000, MOps = 0.024"},
+        {1, {5000000000, 5600000000, 6250000000}, 2, 24000.0 / 1.25 / 1e6,
+         "FLOAT TEST: Time Elapsed = 1.25, Operations = 24000, MOps = 0.0192"},
+        {0, {5000000000, 5400000000}, 1, 12000.0 / 0.4 / 1e6,
+         "FLOAT TEST: Time Elapsed = 0.4, Operations = 12000, MOps = 0.03"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScopedDebugLog log;
+        WatchedFloatingPoint calls(31, c.readings);
+        EXPECT_EQ(runFloatingPointTest(c.seconds, calls), c.result);
+        std::string expected = "AAN";
+        for (int k = 0; k < c.blocks; ++k) expected += "BN";
+        EXPECT_EQ(calls.events, expected + "RR");
+        std::vector<std::int32_t> indices;
+        for (int k = 0; k < c.blocks; ++k) indices.push_back(2 * kIterationsPerClockRead * k);
+        EXPECT_EQ(calls.indices, indices);
+        EXPECT_EQ(calls.released, calls.blocks);
+        EXPECT_EQ(log.messages(), std::vector<std::string>{c.line});
+    }
+}
+
+TEST(FloatingPointLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
     ScopedDebugLog log;
-    const double result = FloatingPointTest(1);
-    const auto lines = log.messages();
-    ASSERT_EQ(lines.size(), 1u);
-    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
-    const double operations = loggedNumber(lines[0], "Operations = ");
-    EXPECT_GE(elapsed, 1.0);
-    EXPECT_LT(elapsed, 1.5);
-    EXPECT_EQ(std::fmod(operations, 12000.0), 0.0);
-    EXPECT_GT(operations, 12000.0);
-    EXPECT_NEAR(result, operations / elapsed / 1e6, result * 1e-5);
+    WatchedFloatingPoint withoutSingle(31, {5000000000}, 0);
+    EXPECT_EQ(runFloatingPointTest(6, withoutSingle), 0.0);
+    EXPECT_EQ(withoutSingle.events, "A");
+    WatchedFloatingPoint withoutDouble(31, {5000000000}, 1);
+    EXPECT_EQ(runFloatingPointTest(6, withoutDouble), 0.0);
+    EXPECT_EQ(withoutDouble.events, "AAR");  // the single array is given back
+    EXPECT_EQ(withoutDouble.released, withoutDouble.blocks);
+    EXPECT_TRUE(log.messages().empty());
 }

@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <regex>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "cpu/cpu_tests.h"
 #include "cpu/integer_math.h"
-#include "test_support.h"
+#include "cpu_test_support.h"
 
 TEST(IntegerMathData, ArraysStartWithTheKnownValuesAndHoldNoZero) {
     std::vector<std::uint32_t> a(kIntegerElements);
@@ -41,6 +42,21 @@ TEST(IntegerMathPass, FirstPassEndsInTheKnownLanes) {
     EXPECT_EQ(increment, 1);  // 32-bit sum positive, 64-bit sum negative
 }
 
+TEST(IntegerMathPass, ALoadedBOfZeroRunsAsOne) {
+    std::vector<std::uint32_t> a(kIntegerElements);
+    std::vector<std::uint64_t> b(kIntegerElements);
+    fillIntegerArrays(a.data(), b.data());
+    IntegerPassLanes ones{};
+    a[1] = a[4] = 1;
+    b[1] = b[4] = 1;
+    runIntegerPass(a.data(), b.data(), 0, ones);
+    IntegerPassLanes zeros{};
+    a[1] = a[4] = 0;
+    b[1] = b[4] = 0;
+    runIntegerPass(a.data(), b.data(), 0, zeros);
+    EXPECT_EQ(std::memcmp(&zeros, &ones, sizeof ones), 0);
+}
+
 TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
     EXPECT_EQ(signedDivide<std::uint32_t>(0x80000000u, 0xFFFFFFFFu), 0x80000000u);
     EXPECT_EQ(signedDivide<std::uint64_t>(0x8000000000000000ull, ~0ull), 0x8000000000000000ull);
@@ -50,44 +66,117 @@ TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
 
 namespace {
 
-struct IntegerLogLine {
-    double elapsed;
-    long long operations;
-    double mops;
-};
+// The integer loop with every call watched: a fed clock, the real passes.
+// events spells the calls in order: A allocate, R release, N clock reading,
+// P pass.
+class WatchedIntegerMath : public IntegerMathCalls {
+public:
+    explicit WatchedIntegerMath(std::vector<std::int64_t> readings, int failingAllocation = -1)
+        : readings_(std::move(readings)), failingAllocation_(failingAllocation) {}
 
-IntegerLogLine parseIntegerLine(const std::string& message) {
-    static const std::regex shape(
-        R"(^INTEGER TEST: Time Elapsed = ([0-9.e+-]+), Operations = ([0-9]+), MOps = ([0-9.e+-]+)$)");
-    std::smatch match;
-    EXPECT_TRUE(std::regex_match(message, match, shape)) << message;
-    if (match.empty()) return {0, 0, 0};
-    return {std::stod(match[1]), std::stoll(match[2]), std::stod(match[3])};
-}
+    std::string events;
+    std::vector<int> offsets;
+    std::vector<void*> blocks;
+    std::vector<void*> released;
+
+    void* allocate(std::size_t bytes) override {
+        events += 'A';
+        EXPECT_EQ(bytes, blocks.empty() ? 80000u : 160000u);
+        if (allocations_++ == failingAllocation_) return nullptr;
+        blocks.push_back(IntegerMathCalls::allocate(bytes));
+        return blocks.back();
+    }
+    void release(void* block) override {
+        events += 'R';
+        released.push_back(block);
+        IntegerMathCalls::release(block);
+    }
+    std::int64_t now() override {
+        events += 'N';
+        if (reads_ == 0) {
+            // The data are made before the clock starts.
+            std::vector<std::uint32_t> a(kIntegerElements);
+            std::vector<std::uint64_t> b(kIntegerElements);
+            fillIntegerArrays(a.data(), b.data());
+            EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
+            EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
+        }
+        return readings_.at(reads_++);
+    }
+    int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) override {
+        events += 'P';
+        // A loop that ran on without its clock would never end: stop it.
+        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        EXPECT_EQ(a, blocks.at(0));
+        EXPECT_EQ(b, blocks.at(1));
+        offsets.push_back(i);
+        return IntegerMathCalls::pass(a, b, i, lanes);
+    }
+
+private:
+    std::vector<std::int64_t> readings_;
+    std::size_t reads_ = 0;
+    std::size_t passes_ = 0;
+    int failingAllocation_;
+    int allocations_ = 0;
+};
 
 }  // namespace
 
-TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    const double result = IntegerMathTest(0);
-    EXPECT_GT(result, 0.0);
-    const auto messages = vxtest::debugMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    const auto line = parseIntegerLine(messages[0]);
-    EXPECT_EQ(line.operations, 142000);
+TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeSeconds) {
+    std::vector<std::int64_t> longRun(3334, 5000000000);  // the offset wraps in pass 3,334
+    longRun.push_back(6000000000);
+    const struct {
+        std::int32_t seconds;
+        std::vector<std::int64_t> readings;  // the start, then one after each pass
+        int passes;
+        double result;
+        const char* line;
+    } cases[] = {
+        {2, {5000000000, 5700000000, 6400000000, 7100000000}, 3, 426000.0 / 2.0 / 1e6,  // 2.1 s counts as 2
+         "INTEGER TEST: Time Elapsed = 2, Operations = 426000, MOps = 0.213"},
+        {2, {5000000000, 6000000000, 7000000000}, 2, 284000.0 / 2.0 / 1e6,  // the deadline itself ends it
+         "INTEGER TEST: Time Elapsed = 2, Operations = 284000, MOps = 0.142"},
+        {0, {5000000000, 5250000000}, 1, 142000.0 / 0.25 / 1e6,  // below a second: exact time
+         "INTEGER TEST: Time Elapsed = 0.25, Operations = 142000, MOps = 0.568"},
+        {1, longRun, 3334, 473428000.0 / 1.0 / 1e6,
+         "INTEGER TEST: Time Elapsed = 1, Operations = 473428000, MOps = 473.428"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScopedDebugLog log;
+        WatchedIntegerMath calls(c.readings);
+        EXPECT_EQ(runIntegerMathTest(c.seconds, calls), c.result);
+        std::string expected = "AAN";
+        for (int k = 0; k < c.passes; ++k) expected += "PN";
+        EXPECT_EQ(calls.events, expected + "RR");
+        ASSERT_EQ(calls.offsets.size(), static_cast<std::size_t>(c.passes));
+        for (int k = 0; k < c.passes; ++k) ASSERT_EQ(calls.offsets[k], 6 * k % 19994) << k;
+        EXPECT_EQ(calls.released, calls.blocks);
+        EXPECT_EQ(log.messages(), std::vector<std::string>{c.line});
+    }
 }
 
-TEST(IntegerMathTestRun, FigureIsOperationsPerWholeSecondInMillions) {
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    const double result = IntegerMathTest(1);
-    const auto messages = vxtest::debugMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    const auto line = parseIntegerLine(messages[0]);
-    EXPECT_EQ(messages[0].rfind("INTEGER TEST: Time Elapsed = 1, ", 0), 0u);  // default notation
-    EXPECT_EQ(line.elapsed, 1.0);
-    EXPECT_EQ(line.operations % 142000, 0);
-    EXPECT_GT(line.operations, 142000 * 10);
-    EXPECT_DOUBLE_EQ(result, static_cast<double>(line.operations) / 1.0 / 1000000.0);
+TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
+    ScopedDebugLog log;
+    WatchedIntegerMath withoutA({5000000000}, 0);
+    EXPECT_EQ(runIntegerMathTest(6, withoutA), 0.0);
+    EXPECT_EQ(withoutA.events, "A");
+    WatchedIntegerMath withoutB({5000000000}, 1);
+    EXPECT_EQ(runIntegerMathTest(6, withoutB), 0.0);
+    EXPECT_EQ(withoutB.events, "AAR");  // A is given back
+    EXPECT_EQ(withoutB.released, withoutB.blocks);
+    EXPECT_TRUE(log.messages().empty());
+}
+
+TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {
+    ScopedDebugLog log;
+    const double result = IntegerMathTest(0);
+    const auto lines = log.messages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("INTEGER TEST: Time Elapsed = ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(", Operations = 142000, MOps = "), std::string::npos) << lines[0];
+    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
+    ASSERT_GT(elapsed, 0.0);
+    EXPECT_NEAR(result, 142000.0 / elapsed / 1e6, result * 1e-5);
 }
