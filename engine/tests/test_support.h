@@ -2,18 +2,28 @@
 
 // Small helpers shared by the engine's tests.
 
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "state/clock_log.h"
+#include "state/worker_group.h"
 
 namespace vxtest {
 
@@ -84,5 +94,107 @@ inline std::vector<std::string> debugMessages() {
 inline bool noChildProcessesLeft() {
     return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
+
+// Polls condition every millisecond for up to `seconds`; true once it holds.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        timespec step{0, 1000000};
+        nanosleep(&step, nullptr);
+    }
+    return true;
+}
+
+// A forked child process (the runner) that runs one test run, whose worker
+// processes this process can watch and outlive. The runner records each
+// worker's pid (WorkerGroup's forked seam) in memory shared with this
+// process, and this process is the workers' subreaper while the object
+// lives: a worker whose runner dies is handed here, so it can be reaped here,
+// and the destructor kills and reaps the runner and every worker still
+// there, whether the test passed or not.
+class RunnerProcess {
+public:
+    explicit RunnerProcess(const std::function<void()>& run) {
+        prctl(PR_GET_CHILD_SUBREAPER, &previousSubreaper_);
+        subreaper_ = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+        void* shared = mmap(nullptr, sizeof(Pids), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) return;
+        pids_ = new (shared) Pids();
+        pid_ = fork();
+        if (pid_ == 0) {
+            signal(SIGTERM, SIG_DFL);
+            signal(SIGINT, SIG_DFL);
+            Pids* pids = pids_;
+            workerGroupSeamsForTesting().forked = [pids](pid_t pid) {
+                const int at = pids->count.load();
+                if (at < kMaxPids) pids->pid[at] = pid;
+                pids->count.store(at + 1);
+            };
+            run();
+            _exit(0);
+        }
+    }
+    RunnerProcess(const RunnerProcess&) = delete;
+    RunnerProcess& operator=(const RunnerProcess&) = delete;
+    ~RunnerProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        // The runner is gone: every worker still there is this process's
+        // child now. A pid that is not (ECHILD) has already been reaped and
+        // may belong to someone else: it is never signalled.
+        for (int i = 0; i < workers(); ++i) {
+            const pid_t pid = pids_->pid[i];
+            if (waitpid(pid, nullptr, WNOHANG) != 0) continue;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (pids_ != nullptr) munmap(pids_, sizeof(Pids));
+        prctl(PR_SET_CHILD_SUBREAPER, previousSubreaper_);
+    }
+
+    // False when the runner could not be started or this process cannot
+    // adopt its orphans.
+    bool started() const { return pid_ > 0 && subreaper_; }
+    // Workers the runner has forked so far.
+    int workers() const { return pids_ == nullptr ? 0 : std::min(pids_->count.load(), kMaxPids); }
+
+    // Sends signal to the runner and reaps it; false when it had not ended
+    // within `seconds`.
+    bool signalRunner(int signal, double seconds) {
+        kill(pid_, signal);
+        const bool ended = waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, seconds);
+        if (ended) pid_ = -1;
+        return ended;
+    }
+
+    // After the runner has ended: true once every worker it forked has
+    // ended within `seconds` (reaping those handed to this process).
+    bool workersEndWithin(double seconds) {
+        return waitUntil([&] {
+            bool all = true;
+            for (int i = 0; i < workers(); ++i) {
+                const pid_t answer = waitpid(pids_->pid[i], nullptr, WNOHANG);
+                all = all && answer != 0;  // reaped now, or not a child (reaped before)
+            }
+            return all;
+        }, seconds);
+    }
+
+private:
+    static constexpr int kMaxPids = 256;
+    struct Pids {
+        std::atomic<int> count{0};
+        pid_t pid[kMaxPids] = {};
+    };
+    Pids* pids_ = nullptr;
+    pid_t pid_ = -1;
+    int previousSubreaper_ = 0;
+    bool subreaper_ = false;
+};
 
 }  // namespace vxtest
