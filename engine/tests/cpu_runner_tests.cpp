@@ -31,12 +31,16 @@ protected:
         record_.numCores = 8;
     }
     void TearDown() override {
-        setWorkerDispatchForTesting(nullptr);
-        workerGroupSeamsForTesting() = {};
+        EXPECT_TRUE(workers_.endRemaining());  // every worker was reaped by the runner
         EXPECT_TRUE(vxtest::noChildProcessesLeft());
+        setWorkerDispatchForTesting(nullptr);
+        workerGroupSeamsForTesting().allowFork = nullptr;
+        workerGroupSeamsForTesting().started = nullptr;
+        workerGroupSeamsForTesting().boundDivisor = 1;
     }
     Baseline record_;
     vxtest::ScopedWorkDir dir_;
+    vxtest::ForkedWorkers workers_;
 };
 
 // Each worker returns its index plus one and leaves a file behind.
@@ -183,7 +187,7 @@ TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
     // No worker ran its test once a fork had failed.
     for (int worker = 0; worker < 4; ++worker) EXPECT_FALSE(std::filesystem::exists("ran-" + std::to_string(worker)));
     // The next run works normally again.
-    workerGroupSeamsForTesting() = {};
+    workerGroupSeamsForTesting().allowFork = nullptr;
     setWorkerDispatchForTesting(markedWorker);
     record_.testSeconds = 1;
     EXPECT_EQ(runTestProcesses(0, &record_, 8), 36.0);

@@ -106,6 +106,41 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
+// Records every worker that a WorkerGroup of this process forks while the
+// object lives. Fixtures call endRemaining() in TearDown, so that a failing
+// test (or a runner that fails to end its workers) leaves nothing running.
+class ForkedWorkers {
+public:
+    ForkedWorkers() {
+        workerGroupSeamsForTesting().forked = [this](pid_t pid) { pids_.push_back(pid); };
+    }
+    ForkedWorkers(const ForkedWorkers&) = delete;
+    ForkedWorkers& operator=(const ForkedWorkers&) = delete;
+    ~ForkedWorkers() {
+        endRemaining();
+        workerGroupSeamsForTesting().forked = nullptr;
+    }
+
+    // Kills and reaps the recorded workers not yet reaped; true when there
+    // were none. A pid that is no longer a child (ECHILD) was reaped and may
+    // belong to someone else: it is never signalled.
+    bool endRemaining() {
+        bool none = true;
+        for (pid_t pid : pids_) {
+            if (waitpid(pid, nullptr, WNOHANG) != 0) continue;
+            none = false;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        pids_.clear();
+        return none;
+    }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
 // A forked child process (the runner) that runs one test run, whose worker
 // processes this process can watch and outlive. The runner records each
 // worker's pid (WorkerGroup's forked seam) in memory shared with this
