@@ -219,6 +219,16 @@ TEST_F(CpuRunnerTest, NoWorkerOutlivesAKilledCaller) {
 
 TEST_F(CpuRunnerTest, NoMoreWorkersThanTheAreaHolds) {
     setWorkerDispatchForTesting([](int, std::int32_t, int) { return 1.0; });
+    // Each worker holds back its ready byte (and its spinning) until all 256
+    // are forked, so that the forks do not compete with 255 spinning workers
+    // for the processors.
+    vxtest::SharedCounter forked;
+    auto record = workerGroupSeamsForTesting().forked;
+    workerGroupSeamsForTesting().forked = [&](pid_t pid) {
+        record(pid);
+        forked.add();
+    };
+    workerGroupSeamsForTesting().started = [&](int) { vxtest::waitUntil([&] { return forked.value() == 256; }, 60.0); };
     vxtest::ScopedDebugLogging logging;
     record_.numTestProcesses = 300;
     runCpuTest(0, &record_);

@@ -34,13 +34,19 @@ using vxtest::noChildProcessesLeft;
     for (;;) pause();
 }
 
-// A worker without data: ready, then on go posts its index plus one.
-void quickWorker(std::int32_t, std::int32_t worker) {
+// Reports ready and waits for go; false on the abort byte. Polls every
+// millisecond rather than spinning, so that many such workers leave the
+// processors to the forks still being made.
+bool readyForGo(std::int32_t worker) {
     WorkerSyncArea area = currentWorkerSyncArea();
     area.setReady(worker, true);
-    while (!area.go() && !area.abort()) {
-    }
-    if (!area.abort()) area.setResult(worker, worker + 1.0);
+    vxtest::waitUntil([&] { return area.go() || area.abort(); }, 60.0);
+    return !area.abort();
+}
+
+// A worker without data: on go posts its index plus one.
+void quickWorker(std::int32_t, std::int32_t worker) {
+    if (readyForGo(worker)) currentWorkerSyncArea().setResult(worker, worker + 1.0);
 }
 
 // What the database itself reports of the connection a pass run opens:
@@ -271,12 +277,7 @@ TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
         // Noticed at once although the test lasts 3 s.
         {"crashes after go", 3, nullptr, nullptr,
          [](std::int32_t seconds, std::int32_t worker) {
-             if (worker == 1) {
-                 currentWorkerSyncArea().setReady(worker, true);
-                 while (!currentWorkerSyncArea().go()) {
-                 }
-                 raise(SIGKILL);
-             }
+             if (worker == 1 && readyForGo(worker)) raise(SIGKILL);
              quickWorker(seconds, worker);
          },
          nullptr, false, 0.0, 0.5},

@@ -106,6 +106,25 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
+// A counter in memory shared with the processes forked while it lives.
+class SharedCounter {
+public:
+    SharedCounter()
+        : count_(static_cast<std::atomic<int>*>(
+              mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0))) {
+        if (count_ == MAP_FAILED) std::abort();
+        new (count_) std::atomic<int>(0);
+    }
+    SharedCounter(const SharedCounter&) = delete;
+    SharedCounter& operator=(const SharedCounter&) = delete;
+    ~SharedCounter() { munmap(count_, sizeof(std::atomic<int>)); }
+    void add() { count_->fetch_add(1); }
+    int value() const { return count_->load(); }
+
+private:
+    std::atomic<int>* count_;
+};
+
 // Records every worker that a WorkerGroup of this process forks while the
 // object lives. Fixtures call endRemaining() in TearDown, so that a failing
 // test (or a runner that fails to end its workers) leaves nothing running.
