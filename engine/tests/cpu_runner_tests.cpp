@@ -204,16 +204,17 @@ TEST_F(CpuRunnerTest, NoWorkerOutlivesAKilledCaller) {
     WorkerSyncArea area = currentWorkerSyncArea();
     for (const Kill kill : {Kill{SIGTERM, false}, Kill{SIGINT, false}, Kill{SIGTERM, true}}) {
         SCOPED_TRACE(std::string(strsignal(kill.signal)) + (kill.afterGo ? " while measuring" : " before go"));
+        const int before = workers_.count();
         vxtest::RunnerProcess runner([&] { runTestProcesses(0, &record_, 3); });
         ASSERT_TRUE(runner.started());
         ASSERT_TRUE(vxtest::waitUntil([&] {
-            if (runner.workers() < 3) return false;
+            if (workers_.count() < before + 3) return false;
             if (kill.afterGo) return area.go();
             return area.ready(0) && area.ready(1) && area.ready(2);
         }, 10.0));
         EXPECT_EQ(area.go(), kill.afterGo);
-        ASSERT_TRUE(runner.signalRunner(kill.signal, 2.0));
-        EXPECT_TRUE(runner.workersEndWithin(2.0));
+        ASSERT_TRUE(runner.signal(kill.signal, 2.0));
+        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
     }
 }
 
@@ -222,13 +223,7 @@ TEST_F(CpuRunnerTest, NoMoreWorkersThanTheAreaHolds) {
     // Each worker holds back its ready byte (and its spinning) until all 256
     // are forked, so that the forks do not compete with 255 spinning workers
     // for the processors.
-    vxtest::SharedCounter forked;
-    auto record = workerGroupSeamsForTesting().forked;
-    workerGroupSeamsForTesting().forked = [&](pid_t pid) {
-        record(pid);
-        forked.add();
-    };
-    workerGroupSeamsForTesting().started = [&](int) { vxtest::waitUntil([&] { return forked.value() == 256; }, 60.0); };
+    workerGroupSeamsForTesting().started = [&](int) { vxtest::waitUntil([&] { return workers_.count() == 256; }, 60.0); };
     vxtest::ScopedDebugLogging logging;
     record_.numTestProcesses = 300;
     runCpuTest(0, &record_);

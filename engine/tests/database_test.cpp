@@ -329,17 +329,18 @@ TEST_F(DatabaseTest, NoWorkerOutlivesAKilledCaller) {
         workerGroupSeamsForTesting().started = [waitingForGo](int worker) {
             if (waitingForGo && worker == 0) stall();
         };
+        const int before = workers_.count();
         vxtest::RunnerProcess runner([&] { runDatabaseTest(1, 3); });
         ASSERT_TRUE(runner.started());
         ASSERT_TRUE(vxtest::waitUntil([&] {
-            return runner.workers() == 3 && (!waitingForGo || (area.ready(1) && area.ready(2)));
+            return workers_.count() == before + 3 && (!waitingForGo || (area.ready(1) && area.ready(2)));
         }, 10.0));
         EXPECT_FALSE(area.go());
         if (!waitingForGo) {
             EXPECT_FALSE(area.ready(0) || area.ready(1) || area.ready(2));
         }
-        ASSERT_TRUE(runner.signalRunner(waitingForGo ? SIGINT : SIGTERM, 2.0));
-        EXPECT_TRUE(runner.workersEndWithin(2.0));
+        ASSERT_TRUE(runner.signal(waitingForGo ? SIGINT : SIGTERM, 2.0));
+        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
     }
 }
 

@@ -9,7 +9,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -106,85 +105,81 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-// A counter in memory shared with the processes forked while it lives.
-class SharedCounter {
-public:
-    SharedCounter()
-        : count_(static_cast<std::atomic<int>*>(
-              mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0))) {
-        if (count_ == MAP_FAILED) std::abort();
-        new (count_) std::atomic<int>(0);
-    }
-    SharedCounter(const SharedCounter&) = delete;
-    SharedCounter& operator=(const SharedCounter&) = delete;
-    ~SharedCounter() { munmap(count_, sizeof(std::atomic<int>)); }
-    void add() { count_->fetch_add(1); }
-    int value() const { return count_->load(); }
-
-private:
-    std::atomic<int>* count_;
-};
-
-// Records every worker that a WorkerGroup of this process forks while the
-// object lives. Fixtures call endRemaining() in TearDown, so that a failing
-// test (or a runner that fails to end its workers) leaves nothing running.
+// Records every worker that a WorkerGroup forks while the object lives, in
+// this process or in a runner forked from it (RunnerProcess), in memory
+// shared with both. Fixtures call endRemaining() in TearDown, so that a
+// failing test leaves nothing running.
 class ForkedWorkers {
 public:
     ForkedWorkers() {
-        workerGroupSeamsForTesting().forked = [this](pid_t pid) { pids_.push_back(pid); };
+        void* shared = mmap(nullptr, sizeof(Pids), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) std::abort();
+        pids_ = new (shared) Pids();
+        workerGroupSeamsForTesting().forked = [pids = pids_](pid_t pid) {
+            const int at = pids->count.load();  // one forking thread: no race
+            if (at == kMaxPids) return;
+            pids->pid[at] = pid;
+            pids->count.store(at + 1);
+        };
     }
     ForkedWorkers(const ForkedWorkers&) = delete;
     ForkedWorkers& operator=(const ForkedWorkers&) = delete;
     ~ForkedWorkers() {
         endRemaining();
         workerGroupSeamsForTesting().forked = nullptr;
+        munmap(pids_, sizeof(Pids));
     }
 
-    // Kills and reaps the recorded workers not yet reaped; true when there
-    // were none. A pid that is no longer a child (ECHILD) was reaped and may
-    // belong to someone else: it is never signalled.
+    int count() const { return pids_->count.load(); }
+
+    // True when no recorded worker is a running child of this process
+    // (reaping those that have ended). A worker whose runner died is one
+    // until it ends.
+    bool allEnded() const {
+        bool all = true;
+        for (int i = 0; i < count(); ++i) all = waitpid(pids_->pid[i], nullptr, WNOHANG) != 0 && all;
+        return all;
+    }
+
+    // Kills and reaps the recorded workers still running here; true when
+    // there were none. A pid that is no longer a child (ECHILD) was reaped
+    // and may belong to someone else now: it is never signalled.
     bool endRemaining() {
         bool none = true;
-        for (pid_t pid : pids_) {
+        for (int i = 0; i < count(); ++i) {
+            const pid_t pid = pids_->pid[i];
             if (waitpid(pid, nullptr, WNOHANG) != 0) continue;
             none = false;
             kill(pid, SIGKILL);
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
-        pids_.clear();
         return none;
     }
 
 private:
-    std::vector<pid_t> pids_;
+    static constexpr int kMaxPids = 512;
+    struct Pids {
+        std::atomic<int> count{0};
+        pid_t pid[kMaxPids] = {};
+    };
+    Pids* pids_ = nullptr;
 };
 
-// A forked child process (the runner) that runs one test run, whose worker
-// processes this process can watch and outlive. The runner records each
-// worker's pid (WorkerGroup's forked seam) in memory shared with this
-// process, and this process is the workers' subreaper while the object
-// lives: a worker whose runner dies is handed here, so it can be reaped here,
-// and the destructor kills and reaps the runner and every worker still
-// there, whether the test passed or not.
+// A forked child process (the runner) that makes one run, so that a test can
+// kill the caller of a run. While the object lives this process is the
+// subreaper of the runner's workers: a worker the runner leaves behind is
+// handed here, where ForkedWorkers sees it end, or kills it. The destructor
+// kills and reaps the runner.
 class RunnerProcess {
 public:
     explicit RunnerProcess(const std::function<void()>& run) {
         prctl(PR_GET_CHILD_SUBREAPER, &previousSubreaper_);
-        subreaper_ = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
-        void* shared = mmap(nullptr, sizeof(Pids), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (shared == MAP_FAILED) return;
-        pids_ = new (shared) Pids();
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
-            signal(SIGTERM, SIG_DFL);
-            signal(SIGINT, SIG_DFL);
-            Pids* pids = pids_;
-            workerGroupSeamsForTesting().forked = [pids](pid_t pid) {
-                const int at = pids->count.load();
-                if (at < kMaxPids) pids->pid[at] = pid;
-                pids->count.store(at + 1);
-            };
+            ::signal(SIGTERM, SIG_DFL);
+            ::signal(SIGINT, SIG_DFL);
             run();
             _exit(0);
         }
@@ -197,58 +192,23 @@ public:
             while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
-        // The runner is gone: every worker still there is this process's
-        // child now. A pid that is not (ECHILD) has already been reaped and
-        // may belong to someone else: it is never signalled.
-        for (int i = 0; i < workers(); ++i) {
-            const pid_t pid = pids_->pid[i];
-            if (waitpid(pid, nullptr, WNOHANG) != 0) continue;
-            kill(pid, SIGKILL);
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }
-        if (pids_ != nullptr) munmap(pids_, sizeof(Pids));
         prctl(PR_SET_CHILD_SUBREAPER, previousSubreaper_);
     }
 
-    // False when the runner could not be started or this process cannot
-    // adopt its orphans.
-    bool started() const { return pid_ > 0 && subreaper_; }
-    // Workers the runner has forked so far.
-    int workers() const { return pids_ == nullptr ? 0 : std::min(pids_->count.load(), kMaxPids); }
+    bool started() const { return pid_ > 0; }
 
     // Sends signal to the runner and reaps it; false when it had not ended
     // within `seconds`.
-    bool signalRunner(int signal, double seconds) {
+    bool signal(int signal, double seconds) {
         kill(pid_, signal);
         const bool ended = waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, seconds);
         if (ended) pid_ = -1;
         return ended;
     }
 
-    // After the runner has ended: true once every worker it forked has
-    // ended within `seconds` (reaping those handed to this process).
-    bool workersEndWithin(double seconds) {
-        return waitUntil([&] {
-            bool all = true;
-            for (int i = 0; i < workers(); ++i) {
-                const pid_t answer = waitpid(pids_->pid[i], nullptr, WNOHANG);
-                all = all && answer != 0;  // reaped now, or not a child (reaped before)
-            }
-            return all;
-        }, seconds);
-    }
-
 private:
-    static constexpr int kMaxPids = 256;
-    struct Pids {
-        std::atomic<int> count{0};
-        pid_t pid[kMaxPids] = {};
-    };
-    Pids* pids_ = nullptr;
     pid_t pid_ = -1;
     int previousSubreaper_ = 0;
-    bool subreaper_ = false;
 };
 
 }  // namespace vxtest
