@@ -131,8 +131,8 @@ TEST_F(CpuRunnerTest, SubResultsLeftUnwrittenCountAsZeroNotAsAnEarlierRunsFigure
     EXPECT_EQ(record_.encryptionResults[0], 0.0);
 }
 
-// Every failure gives 0.0 within its own bound (here the real bounds / 20:
-// the ready wait and the result wait are 0.5 s for a 1-second test) with its
+// Every failure gives 0.0 within its own bound (here the real bounds / 10:
+// the ready wait and the result wait are 1 s for a 1-second test) with its
 // own report, and leaves no worker behind (TearDown).
 TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
     struct Failure {
@@ -155,17 +155,17 @@ TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
     };
     const Failure failures[] = {
         {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, markedWorker,
-         "Error: Cannot create test process initialise test\n", false, 0.0, 0.3},
-        {"never ready", 1, nullptr, [](int worker) { if (worker == 2) stall(); }, markedWorker, "", true, 0.5, 1.0},
+         "Error: Cannot create test process initialise test\n", false, 0.0, 0.8},
+        {"never ready", 1, nullptr, [](int worker) { if (worker == 2) stall(); }, markedWorker, "", true, 1.0, 1.8},
         {"ends before ready", 1, nullptr, [](int worker) { if (worker == 2) _exit(0); }, markedWorker, "", false,
-         0.0, 0.3},
+         0.0, 0.8},
         // Settle 1 s, then noticed at once although the test lasts 3 s.
-        {"crashes after go", 3, nullptr, nullptr, crashes, "", false, 1.0, 1.5},
-        // Settle 1 s, test 1 s, then the 0.5 s wait for the results.
-        {"never posts", 1, nullptr, nullptr, late, "", true, 2.5, 3.0},
+        {"crashes after go", 3, nullptr, nullptr, crashes, "", false, 1.0, 1.8},
+        // Settle 1 s, test 1 s, then the 1 s wait for the results.
+        {"never posts", 1, nullptr, nullptr, late, "", true, 3.0, 3.8},
     };
     vxtest::ScopedDebugLogging logging;
-    workerGroupSeamsForTesting().boundDivisor = 20;
+    workerGroupSeamsForTesting().boundDivisor = 10;
     for (const Failure& failure : failures) {
         SCOPED_TRACE(failure.name);
         std::filesystem::remove("debug.log");

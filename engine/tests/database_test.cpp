@@ -257,9 +257,9 @@ TEST_F(DatabaseTest, WorkerCountIsCappedAt32) {
     EXPECT_EQ(runDatabaseTest(0, 40), 528.0);  // 1 + 2 + ... + 32
 }
 
-// Every failure gives 0 within its own bound (here the real bounds / 20: the
-// ready wait and the result wait are 0.5 s for a 1-second test), silently
-// but for the timeout line, and leaves no worker behind (TearDown).
+// Every failure gives 0 within its own bound (here the real bounds / 10: the
+// ready wait and the result wait are 1 s for a 1-second test), silently but
+// for the timeout line, and leaves no worker behind (TearDown).
 TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
     struct Failure {
         const char* name;
@@ -272,29 +272,29 @@ TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
         double minSeconds, maxSeconds;
     };
     const Failure failures[] = {
-        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, nullptr, false, 0.0, 0.3},
-        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, nullptr, true, 0.5, 1.0},
+        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, nullptr, false, 0.0, 0.8},
+        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, nullptr, true, 1.0, 1.8},
         // The real worker, without data memory: posts 0.0 and ends before ready.
         {"no data memory", 1, nullptr, nullptr, databaseWorker,
-         [](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; }, false, 0.0, 0.5},
+         [](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; }, false, 0.0, 0.8},
         // Noticed at once although the test lasts 3 s.
         {"crashes after go", 3, nullptr, nullptr,
          [](std::int32_t seconds, std::int32_t worker) {
              if (worker == 1 && readyForGo(worker)) raise(SIGKILL);
              quickWorker(seconds, worker);
          },
-         nullptr, false, 0.0, 0.5},
-        // The test's 1 s, then the 0.5 s wait for the results.
+         nullptr, false, 0.0, 0.8},
+        // The test's 1 s, then the 1 s wait for the results.
         {"never posts", 1, nullptr, nullptr,
          [](std::int32_t, std::int32_t worker) {
              currentWorkerSyncArea().setReady(worker, true);
              stall();
          },
-         nullptr, true, 1.5, 2.0},
+         nullptr, true, 2.0, 2.8},
     };
     vxtest::ScopedWorkDir dir;
     vxtest::ScopedDebugLogging logging;
-    workerGroupSeamsForTesting().boundDivisor = 20;
+    workerGroupSeamsForTesting().boundDivisor = 10;
     WorkerSyncArea area = currentWorkerSyncArea();
     for (const Failure& failure : failures) {
         SCOPED_TRACE(failure.name);
