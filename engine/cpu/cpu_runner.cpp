@@ -4,21 +4,15 @@
 
 #include "cpu/cpu_runner.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <sstream>
-#include <vector>
 
 #include "cpu/cpu_tests.h"
 #include "state/baseline.h"
 #include "state/clock_log.h"
+#include "state/worker_group.h"
 #include "state/worker_sync_area.h"
 
 namespace {
@@ -52,71 +46,34 @@ const CpuTestEntry kCpuTests[9] = {
     {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0},
 };
 
-std::function<bool(int)> forkAllowed;
 std::function<double(int, std::int32_t, int)> workerDispatch;
 
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 // The parent waits for the workers' results at most this long per second of
 // test duration, counted from the end of the test time.
 constexpr std::int64_t kWaitNanosecondsPerTestSecond = 10 * kNanosecondsPerSecond;
+// The pause between the last ready byte and go, for the system to settle.
+constexpr std::int64_t kSettleNanoseconds = kNanosecondsPerSecond;
+
+constexpr char kCannotStartText[] = "Error: Cannot create test process initialise test\n";
 
 void log(const std::ostringstream& line) { debugLog(line.str()); }
 
-// Sleeps the whole time even when a signal interrupts the sleep.
-void sleepSeconds(std::int32_t seconds) {
-    if (seconds <= 0) return;
-    timespec remaining{seconds, 0};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
-}
-
-[[noreturn]] void runWorker(int id, std::int32_t seconds, int worker, WorkerSyncArea area) {
+void runWorker(int id, std::int32_t seconds, int worker, WorkerSyncArea area) {
     area.setReady(worker, true);
     for (;;) {
-        if (area.abort()) _exit(0);
+        if (area.abort()) return;
         if (area.go()) break;
     }
-    double figure = 0.0;
-    try {
-        figure = workerDispatch ? workerDispatch(id, seconds, worker)
-                                : dispatchCpuTest(id, seconds, worker);
-    } catch (...) {
-        // Never unwind into the parent's code copied into this process. A
-        // test that ends abnormally posts nothing; the parent's wait runs out.
-        _exit(0);
-    }
+    // A test that ends abnormally (an exception) posts nothing; the parent
+    // notices the worker's end.
+    const double figure = workerDispatch ? workerDispatch(id, seconds, worker)
+                                         : dispatchCpuTest(id, seconds, worker);
     area.setResult(worker, figure);
     area.setDone(worker, true);  // release: the result is visible first
-    // _exit, not exit: the parent may be a multi-threaded window process whose
-    // exit handlers and static destructors must not run in a worker.
-    _exit(0);
-}
-
-// Ends workers that are still running (after an abort or a timeout) and
-// collects every worker's exit status, so that none is left as a zombie or
-// can post into the area during a later run.
-void endWorkers(const std::vector<pid_t>& workers, bool kill) {
-    for (pid_t pid : workers) {
-        if (kill) ::kill(pid, SIGKILL);
-    }
-    for (pid_t pid : workers) {
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-}
-
-bool allSet(const WorkerSyncArea& area, int n, bool (WorkerSyncArea::*flag)(int) const) {
-    for (int i = 0; i < n; ++i) {
-        if (!(area.*flag)(i)) return false;
-    }
-    return true;
 }
 
 }  // namespace
-
-void setForkFailureHookForTesting(std::function<bool(int)> allowFork) {
-    forkAllowed = std::move(allowFork);
-}
 
 void setWorkerDispatchForTesting(std::function<double(int, std::int32_t, int)> dispatch) {
     workerDispatch = std::move(dispatch);
@@ -132,7 +89,7 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
     WorkerSyncArea area = currentWorkerSyncArea();
     const std::int32_t seconds = baseline->testSeconds;
     if (!area.valid()) {
-        std::fputs("Error: Cannot create test process initialise test\n", stderr);
+        std::fputs(kCannotStartText, stderr);
         return 0.0;
     }
     // The area has slots for 256 workers; more are never started.
@@ -150,50 +107,37 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
         for (int slot = 0; slot < kEncryptionSubResults; ++slot) area.setEncryptionResult(i, slot, 0.0);
     }
 
-    std::vector<pid_t> workers;
-    workers.reserve(static_cast<std::size_t>(std::max(n, 0)));
-    for (int i = 0; i < n; ++i) {
-        const pid_t pid = (forkAllowed && !forkAllowed(i)) ? pid_t(-1) : fork();
-        if (pid < 0) {
-            area.setAbort(true);  // workers already started end at once
-            continue;
-        }
-        if (pid == 0) runWorker(id, seconds, i, area);
-        workers.push_back(pid);
-    }
+    // Every return below ends the group: workers still running are killed
+    // and every worker is reaped, so none can post into a later run.
+    WorkerGroup workers(area);
+    workers.start(n, [&](int worker) { runWorker(id, seconds, worker, area); });
 
     // Every worker reports ready within the same bound as the results, so a
-    // worker that dies before its first step cannot hold the caller forever.
-    const std::int64_t readyDeadline =
-        nowNanoseconds() + std::max<std::int64_t>(seconds, 1) * kWaitNanosecondsPerTestSecond;
-    for (;;) {
-        if (area.abort()) {
-            std::fputs("Error: Cannot create test process initialise test\n", stderr);
-            endWorkers(workers, true);  // they are leaving on the abort byte anyway
+    // worker that stalls before its first step cannot hold the caller forever.
+    const std::int64_t readyBound = std::max<std::int64_t>(seconds, 1) * kWaitNanosecondsPerTestSecond;
+    switch (workers.waitReady(readyBound)) {
+        case WorkerGroup::Outcome::ok:
+            break;
+        case WorkerGroup::Outcome::aborted:
+            std::fputs(kCannotStartText, stderr);
             return 0.0;
-        }
-        if (allSet(area, n, &WorkerSyncArea::ready)) break;
-        if (nowNanoseconds() > readyDeadline) {
-            area.setAbort(true);
+        case WorkerGroup::Outcome::timedOut:
             if (debugLogging) debugLog("Test Timeout");
-            endWorkers(workers, true);
             return 0.0;
-        }
+        case WorkerGroup::Outcome::lost:
+            return 0.0;
     }
 
-    sleepSeconds(1);  // let the system settle before the workers start
+    const auto neverPosted = [](int) { return false; };
+    const auto done = [&](int worker) { return area.done(worker); };
+    if (workers.pause(kSettleNanoseconds, neverPosted) != WorkerGroup::Outcome::ok) return 0.0;
     area.setGo(true);
-    sleepSeconds(seconds);
-
-    const std::int64_t deadline = nowNanoseconds() + seconds * kWaitNanosecondsPerTestSecond;
-    for (;;) {
-        if (nowNanoseconds() > deadline) {
-            if (debugLogging) debugLog("Test Timeout");
-            endWorkers(workers, true);
-            return 0.0;
-        }
-        if (allSet(area, n, &WorkerSyncArea::done)) break;
-    }
+    // The parent sleeps through the test time; a worker that ends without
+    // posting ends the run at once (its figure would be missing anyway).
+    if (workers.pause(seconds * kNanosecondsPerSecond, done) != WorkerGroup::Outcome::ok) return 0.0;
+    const WorkerGroup::Outcome posted = workers.waitPosted(seconds * kWaitNanosecondsPerTestSecond, done);
+    if (posted == WorkerGroup::Outcome::timedOut && debugLogging) debugLog("Test Timeout");
+    if (posted != WorkerGroup::Outcome::ok) return 0.0;
 
     double total = 0.0;
     for (int i = 0; i < n; ++i) total += area.result(i);
@@ -211,22 +155,24 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
             }
         }
     }
-    endWorkers(workers, false);  // each has posted and is exiting
+    workers.end(readyBound);  // each has posted and is exiting
     return total;
 }
 
 void runCpuTest(int id, Baseline* baseline) {
     const int n = id == 6 ? 1 : baseline->numTestProcesses;
+    // The log names the workers that really run: the area holds 256.
+    const auto running = [](int workers) { return std::min(workers, WorkerSyncArea::kMaxWorkers); };
     if (debugLogging) {
         std::ostringstream line;
-        line << "Running CPU Test: " << id << " on " << n << " Thread(s)";
+        line << "Running CPU Test: " << id << " on " << running(n) << " Thread(s)";
         log(line);
     }
     baseline->results[id] += runTestProcesses(id, baseline, n);
     if (id == 2 && n > baseline->numCores) {
         if (debugLogging) {
             std::ostringstream line;
-            line << "Running CPU Test: [Primes Cross Platform] on " << baseline->numCores
+            line << "Running CPU Test: [Primes Cross Platform] on " << running(baseline->numCores)
                  << " Thread(s)";
             log(line);
         }

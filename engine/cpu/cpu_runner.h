@@ -12,17 +12,16 @@ void runCpuTest(int id, Baseline* baseline);
 
 // Forks n workers (capped at the area's 256 slots), releases them together
 // and returns the sum of their figures in display units, or 0.0 when a fork
-// failed, no area is mapped, or the workers did not all post within ten
-// seconds per second of test duration after the test time. Late workers are
-// killed; every worker is reaped before this returns.
+// failed, no area is mapped, a worker ended without posting (noticed within
+// 10 ms), or the workers were not all ready, or had not all posted, within
+// ten seconds per second of test duration (after the test time, for the
+// results). Workers still running then are killed; every worker is reaped
+// before this returns, and none outlives the thread that called it (see
+// WorkerGroup).
 double runTestProcesses(int id, Baseline* baseline, int n);
 
 // Inside a worker: runs test id and returns its figure in display units.
 double dispatchCpuTest(int id, std::int32_t seconds, int worker);
-
-// Test seam: called before each fork with the worker index; returning false
-// makes that fork fail as if the system had refused it. Empty: never fails.
-void setForkFailureHookForTesting(std::function<bool(int worker)> allowFork);
 
 // Test seam: the dispatcher used by workers instead of dispatchCpuTest
 // (lets tests run a worker that stalls or finishes at once). Empty: the real

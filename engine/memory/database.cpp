@@ -3,23 +3,17 @@
 // figure is the sum of the workers' rates in thousand operations per second
 // (inserted plus selected rows).
 
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "memory/memory_internal.h"
 #include "state/clock_log.h"
+#include "state/worker_group.h"
 #include "state/worker_sync_area.h"
 
 namespace {
@@ -47,6 +41,11 @@ constexpr char kSelect3Sql[] =
     "SELECT * FROM vx_mem_test_db WHERE firstname LIKE 'I%' OR firstname LIKE 'J%' OR "
     "firstname LIKE 'K%' OR firstname LIKE 'L%'";
 constexpr char kDropSql[] = "DROP TABLE `vx_mem_test_db`;";
+
+std::function<void(sqlite3*)>& connectionHook() {
+    static std::function<void(sqlite3*)> hook;
+    return hook;
+}
 
 std::function<void(std::int32_t, std::int32_t)>& workerForTesting() {
     static std::function<void(std::int32_t, std::int32_t)> worker;
@@ -87,88 +86,6 @@ bool insertRows(sqlite3* db, char* statement, const DatabaseData& data) {
     }
     sqlite3_finalize(insert);
     return ok;
-}
-
-// Worker processes of one run, by index; -1 for a slot never forked or
-// already reaped.
-class WorkerProcesses {
-public:
-    explicit WorkerProcesses(int n) : pids_(static_cast<std::size_t>(n), -1) {}
-    WorkerProcesses(const WorkerProcesses&) = delete;
-    WorkerProcesses& operator=(const WorkerProcesses&) = delete;
-    ~WorkerProcesses() { end(0); }
-
-    void add(int worker, pid_t pid) { pids_[static_cast<std::size_t>(worker)] = pid; }
-
-    // Reaps workers that have ended; true when worker i has ended (or was
-    // never forked).
-    bool ended(int worker) {
-        pid_t& pid = pids_[static_cast<std::size_t>(worker)];
-        if (pid < 0) return true;
-        int status = 0;
-        const pid_t answer = waitpid(pid, &status, WNOHANG);
-        if (answer == pid || (answer < 0 && errno == ECHILD)) pid = -1;
-        return pid < 0;
-    }
-
-    // Gives the workers up to grace nanoseconds to end by themselves, then
-    // kills the rest; every worker is reaped when this returns.
-    void end(std::int64_t grace) {
-        const std::int64_t deadline = nowNanoseconds() + grace;
-        for (;;) {
-            bool all = true;
-            for (std::size_t i = 0; i < pids_.size(); ++i) all = ended(static_cast<int>(i)) && all;
-            if (all || nowNanoseconds() >= deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        for (pid_t& pid : pids_) {
-            if (pid < 0) continue;
-            kill(pid, SIGKILL);
-            int status = 0;
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            pid = -1;
-        }
-    }
-
-private:
-    std::vector<pid_t> pids_;
-};
-
-// Spins until done() holds. Every 10 ms it also reaps ended workers; a
-// worker that has ended while lost(i) holds makes the wait fail at once,
-// and so does passing the bound.
-template <typename Done, typename Lost>
-bool waitForWorkers(WorkerProcesses& workers, int n, std::int64_t bound, Done done, Lost lost) {
-    constexpr std::int64_t kReapInterval = 10000000;  // 10 ms
-    const std::int64_t deadline = nowNanoseconds() + bound;
-    std::int64_t nextReap = 0;
-    for (;;) {
-        if (done()) return true;
-        const std::int64_t now = nowNanoseconds();
-        if (now >= nextReap) {
-            nextReap = now + kReapInterval;
-            for (int i = 0; i < n; ++i) {
-                // ended() first: what a worker posted before it ended is
-                // visible once it is reaped.
-                if (workers.ended(i) && lost(i)) return false;
-            }
-        }
-        if (now > deadline) {
-            if (debugLogging) debugLog("Test Timeout");
-            return false;
-        }
-    }
-}
-
-std::function<bool(std::int32_t)>& forkHook() {
-    static std::function<bool(std::int32_t)> hook;
-    return hook;
-}
-
-pid_t forkWorker(std::int32_t worker) {
-    if (forkHook() && !forkHook()(worker)) return -1;
-    return fork();
 }
 
 }  // namespace
@@ -215,6 +132,7 @@ DatabaseTally runDatabasePasses(const DatabaseData& data, std::int32_t seconds) 
         sqlite3_close(db);
         return tally;
     }
+    if (connectionHook()) connectionHook()(db);
     char statement[kStatementBytes];
 
     const std::int64_t start = nowNanoseconds();
@@ -284,12 +202,12 @@ void databaseWorker(std::int32_t seconds, std::int32_t worker) {
     if (tally.completed) area.setResult(worker, tally.rate);
 }
 
-void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker) {
-    workerForTesting() = std::move(worker);
+void setDatabaseConnectionHookForTesting(std::function<void(sqlite3*)> hook) {
+    connectionHook() = std::move(hook);
 }
 
-void setDatabaseForkHookForTesting(std::function<bool(std::int32_t worker)> allowFork) {
-    forkHook() = std::move(allowFork);
+void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker) {
+    workerForTesting() = std::move(worker);
 }
 
 double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
@@ -311,62 +229,29 @@ double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
 
     double total = 0.0;
     {
-        WorkerProcesses workers(n);
-        bool forked = true;
-        for (int i = 0; i < n; ++i) {
-            const pid_t pid = forkWorker(i);
-            if (pid < 0) {
-                area.setAbort(true);
-                forked = false;
-                continue;
-            }
-            if (pid == 0) {
-                // Never unwind into the parent's code copied into this
-                // process, and end with _exit: the parent's exit handlers
-                // and static destructors must not run here.
-                try {
-                    worker(seconds, i);
-                } catch (...) {
-                }
-                _exit(0);
-            }
-            workers.add(i, pid);
-        }
+        // Leaving this block ends the group: workers still running are
+        // killed and every worker is reaped.
+        WorkerGroup workers(area);
+        workers.start(n, [&](int i) { worker(seconds, i); });
 
         const std::int64_t bound = workerWaitBoundNanoseconds(seconds);
-        auto allReady = [&] {
-            for (int i = 0; i < n; ++i) {
-                if (!area.ready(i)) return false;
-            }
-            return true;
-        };
-        auto allPosted = [&] {
-            for (int i = 0; i < n; ++i) {
-                if (!(area.result(i) > 0.0)) return false;
-            }
-            return true;
-        };
-        // Before go, any worker that has ended is lost; after it, one that
-        // ended without posting.
-        const bool ready = forked && waitForWorkers(workers, n, bound, allReady,
-                                                    [](int) { return true; });
-        if (ready) {
+        const auto posted = [&](int i) { return area.result(i) > 0.0; };
+        // A failed fork (the abort byte), a worker that ends before go (one
+        // without data memory) or one not ready within the bound ends the
+        // run before go, with nothing measured.
+        WorkerGroup::Outcome outcome = workers.waitReady(bound);
+        if (outcome == WorkerGroup::Outcome::ok) {
             area.setGo(true);
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-            const bool posted = waitForWorkers(workers, n, bound, allPosted,
-                                               [&](int i) { return !(area.result(i) > 0.0); });
-            if (posted) {
+            outcome = workers.pause(static_cast<std::int64_t>(seconds) * 1000000000, posted);
+            if (outcome == WorkerGroup::Outcome::ok) outcome = workers.waitPosted(bound, posted);
+            if (outcome == WorkerGroup::Outcome::ok) {
                 for (int i = 0; i < n; ++i) total += area.result(i);
-                // Posted workers only have to return and exit.
-                workers.end(bound);
-            } else {
-                workers.end(0);
+                workers.end(bound);  // posted workers only have to return and exit
             }
         } else {
-            // No worker has started its test; none is left running.
             area.setAbort(true);
-            workers.end(0);
         }
+        if (outcome == WorkerGroup::Outcome::timedOut && debugLogging) debugLog("Test Timeout");
     }
 
     sqlite3_shutdown();

@@ -160,6 +160,8 @@ double testThreadedRead(std::int32_t seconds, std::int32_t n);
 
 // ---- database -----------------------------------------------------------
 
+struct sqlite3;
+
 constexpr std::int32_t kDatabaseMaxWorkers = 32;
 constexpr std::uint64_t kNameRecords = 655360;
 constexpr std::size_t kNameRecordBytes = 50;  // 49 letters A..O and a zero byte
@@ -215,13 +217,13 @@ void databaseWorker(std::int32_t seconds, std::int32_t worker);
 // Empty: the real worker.
 void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker);
 
-// Test seam: asked before each fork with the worker index; returning false
-// makes that fork fail as if the system had refused it. Empty: never fails.
-void setDatabaseForkHookForTesting(std::function<bool(std::int32_t worker)> allowFork);
+// Test seam: called with every connection runDatabasePasses opens, before
+// its clock starts (a test traces the statements with it). Empty: none.
+void setDatabaseConnectionHookForTesting(std::function<void(sqlite3* db)> hook);
 
 // Sum of n worker processes' rates (thousand operations per second); n is
 // capped at 32. 0 when a fork failed, no area is mapped, or a worker ended
 // without result or was not ready, or had not posted, within
 // workerWaitBoundNanoseconds. Every worker is ended and reaped before this
-// returns.
+// returns; none outlives the calling thread (WorkerGroup).
 double runDatabaseTest(std::int32_t seconds, std::int32_t n);

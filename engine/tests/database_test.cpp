@@ -1,15 +1,24 @@
+// The database test: its data, its passes as the database itself reports
+// them, and its worker protocol with real worker processes.
+
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <map>
+#include <string>
 
 #include "memory/memory_internal.h"
 #include "memory/memory_tests.h"
 #include "state/baseline.h"
+#include "state/worker_group.h"
 #include "state/worker_sync_area.h"
 #include "test_support.h"
 
@@ -21,14 +30,131 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 using vxtest::noChildProcessesLeft;
 
+[[noreturn]] void stall() {
+    for (;;) pause();
+}
+
+// Reports ready and waits for go; false on the abort byte. Polls every
+// millisecond rather than spinning, so that many such workers leave the
+// processors to the forks still being made.
+bool readyForGo(std::int32_t worker) {
+    WorkerSyncArea area = currentWorkerSyncArea();
+    area.setReady(worker, true);
+    vxtest::waitUntil([&] { return area.go() || area.abort(); }, 60.0);
+    return !area.abort();
+}
+
+// A worker without data: on go posts its index plus one.
+void quickWorker(std::int32_t, std::int32_t worker) {
+    if (readyForGo(worker)) currentWorkerSyncArea().setResult(worker, worker + 1.0);
+}
+
+// What the database itself reports of the connection a pass run opens:
+// every statement run (by its text), the rows each returned, and when the
+// connection was opened, the first statement began, the last ended and the
+// connection closed (nanoseconds).
+struct StatementTrace {
+    std::map<std::string, std::uint64_t> runs;
+    std::map<std::string, std::uint64_t> rows;
+    std::int64_t opened = 0, firstBegan = std::numeric_limits<std::int64_t>::max(), lastEnded = 0, closed = 0;
+
+    StatementTrace() {
+        setDatabaseConnectionHookForTesting([this](sqlite3* db) {
+            opened = nowNanoseconds();
+            sqlite3_trace_v2(db, SQLITE_TRACE_STMT | SQLITE_TRACE_PROFILE | SQLITE_TRACE_ROW | SQLITE_TRACE_CLOSE,
+                             record, this);
+        });
+    }
+    ~StatementTrace() { setDatabaseConnectionHookForTesting({}); }
+
+    static int record(unsigned kind, void* self, void* p, void*) {
+        auto& trace = *static_cast<StatementTrace*>(self);
+        const std::int64_t now = nowNanoseconds();
+        if (kind == SQLITE_TRACE_CLOSE) {
+            trace.closed = now;
+            return 0;
+        }
+        const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(p));
+        if (sql == nullptr) return 0;  // the library's own statements (schema reads)
+        const std::string text = sql;
+        if (kind == SQLITE_TRACE_STMT) {
+            ++trace.runs[text];
+            trace.firstBegan = std::min(trace.firstBegan, now);
+        } else if (kind == SQLITE_TRACE_PROFILE) {
+            trace.lastEnded = now;
+        } else {
+            ++trace.rows[text];
+        }
+        return 0;
+    }
+};
+
+const std::string kCreate =
+    "CREATE TABLE `vx_mem_test_db` (`firstname` VARCHAR(50), `lastname` VARCHAR(50), `number` INTEGER, "
+    "`data` BLOB(1000));";
+const std::string kInsert = "INSERT INTO vx_mem_test_db VALUES (?1, ?2, ?3, ?4)";
+std::string select(char a, char b, char c, char d) {
+    return std::string("SELECT * FROM vx_mem_test_db WHERE firstname LIKE '") + a + "%' OR firstname LIKE '" + b +
+           "%' OR firstname LIKE '" + c + "%' OR firstname LIKE '" + d + "%'";
+}
+const std::string kSelect1 = select('A', 'B', 'C', 'D');
+const std::string kSelect2 = select('E', 'F', 'G', 'H');
+const std::string kSelect3 = select('I', 'J', 'K', 'L');
+
+// Rows of a pass whose first name starts with a letter from `first` to `last`.
+std::uint64_t rowsStarting(const DatabaseData& data, char first, char last) {
+    std::uint64_t rows = 0;
+    for (std::uint64_t r = 0; r < kRowsPerPass; ++r) {
+        const char letter = data.names[r * kNameRecordBytes];
+        rows += letter >= first && letter <= last;
+    }
+    return rows;
+}
+
+// The counts of a pass run are the work the database did: every counted
+// insert ran, every select counted ran and returned its rows, and every
+// statement ran between the two clock readings (the open before the first,
+// the close after the last).
+void expectCountsAreTheWorkDone(const DatabaseTally& tally, const StatementTrace& trace, const DatabaseData& data) {
+    const auto runs = [&](const std::string& text) {
+        const auto at = trace.runs.find(text);
+        return at == trace.runs.end() ? std::uint64_t(0) : at->second;
+    };
+    const auto rows = [&](const std::string& text) {
+        const auto at = trace.rows.find(text);
+        return at == trace.rows.end() ? std::uint64_t(0) : at->second;
+    };
+    const std::uint64_t passes = runs(kCreate);
+    EXPECT_GE(passes, 1u);
+    EXPECT_EQ(runs(kInsert), tally.inserted);
+    EXPECT_EQ(tally.inserted, passes * kRowsPerPass);
+    EXPECT_EQ(runs(kSelect1), passes);
+    EXPECT_EQ(tally.selected,
+              runs(kSelect1) * kSelect1Rows + runs(kSelect2) * kSelect2Rows + runs(kSelect3) * kSelect3Rows);
+    EXPECT_EQ(rows(kSelect1), runs(kSelect1) * rowsStarting(data, 'A', 'D'));
+    EXPECT_EQ(rows(kSelect2), runs(kSelect2) * rowsStarting(data, 'E', 'H'));
+    EXPECT_EQ(rows(kSelect3), runs(kSelect3) * rowsStarting(data, 'I', 'L'));
+    EXPECT_EQ(tally.rowsSeen, runs(kSelect3) == passes ? rowsStarting(data, 'A', 'L') : rowsStarting(data, 'A', 'D'));
+
+    EXPECT_LE(trace.opened, tally.start);
+    EXPECT_LE(tally.start, trace.firstBegan);
+    EXPECT_LE(trace.lastEnded, tally.end);
+    EXPECT_LE(tally.end, trace.closed);
+}
+
 class DatabaseTest : public ::testing::Test {
 protected:
     void TearDown() override {
+        EXPECT_TRUE(workers_.endRemaining());  // every worker was reaped by the runner
+        EXPECT_TRUE(noChildProcessesLeft());
         setDatabaseWorkerForTesting({});
-        setDatabaseForkHookForTesting({});
         setAllocationHookForTesting({});
+        workerGroupSeamsForTesting().allowFork = nullptr;
+        workerGroupSeamsForTesting().started = nullptr;
+        workerGroupSeamsForTesting().boundDivisor = 1;
     }
     Baseline baseline_;  // maps the area the test uses
+    vxtest::ForkedWorkers workers_;
 };
 
 TEST_F(DatabaseTest, WorkerCountFollowsCoresAndStopsAt32) {
@@ -69,25 +195,23 @@ TEST_F(DatabaseTest, WorkerWithoutDataMemoryCannotGenerate) {
 TEST_F(DatabaseTest, PassCutAfterItsFirstSelectCountsThatSelect) {
     DatabaseData data;
     ASSERT_TRUE(generateDatabaseData(data));
+    StatementTrace trace;
     const DatabaseTally tally = runDatabasePasses(data, 0);
     ASSERT_TRUE(tally.completed);
     EXPECT_EQ(tally.inserted, 121135u);
     EXPECT_EQ(tally.selected, 32152u);
-
-    // The first select really returned every row whose first name starts
-    // with A to D.
-    std::uint64_t expectedRows = 0;
-    for (std::uint64_t r = 0; r < kRowsPerPass; ++r) {
-        const char first = data.names[r * kNameRecordBytes];
-        expectedRows += first >= 'A' && first <= 'D';
-    }
-    EXPECT_EQ(tally.rowsSeen, expectedRows);
+    expectCountsAreTheWorkDone(tally, trace, data);
+    // Cut there: no drop, and the select transaction is left open.
+    EXPECT_EQ(trace.runs.count("DROP TABLE `vx_mem_test_db`;"), 0u);
+    EXPECT_EQ(trace.runs.at("BEGIN TRANSACTION"), 2u);
+    EXPECT_EQ(trace.runs.at("END TRANSACTION"), 1u);
     EXPECT_GT(tally.rate, 0.0);
 }
 
 TEST_F(DatabaseTest, FullPassesCountFixedSelectIncrements) {
     DatabaseData data;
     ASSERT_TRUE(generateDatabaseData(data));
+    StatementTrace trace;
     const DatabaseTally tally = runDatabasePasses(data, 1);
     ASSERT_TRUE(tally.completed);
     ASSERT_EQ(tally.inserted % 121135, 0u);
@@ -99,6 +223,9 @@ TEST_F(DatabaseTest, FullPassesCountFixedSelectIncrements) {
     const std::uint64_t whole = 97316 * passes;
     EXPECT_TRUE(tally.selected == cut || tally.selected == whole)
         << tally.selected << " after " << passes << " passes";
+    expectCountsAreTheWorkDone(tally, trace, data);
+    const std::uint64_t drops = tally.selected == whole ? passes : passes - 1;
+    EXPECT_EQ(trace.runs["DROP TABLE `vx_mem_test_db`;"], drops);
     EXPECT_GE(tally.end - tally.start, 1000000000);
     const double expected = static_cast<double>(tally.inserted + tally.selected) /
                             (static_cast<double>(tally.end - tally.start) / 1e9) / 1000.0;
@@ -107,13 +234,15 @@ TEST_F(DatabaseTest, FullPassesCountFixedSelectIncrements) {
 
 TEST_F(DatabaseTest, WorkerProcessesPostRatesThatAreSummed) {
     WorkerSyncArea area = currentWorkerSyncArea();
+    // The data are made before go, outside the timed part: a test buffer
+    // asked for after go is refused.
+    setAllocationHookForTesting([](std::size_t) { return !currentWorkerSyncArea().go(); });
     const auto start = std::chrono::steady_clock::now();
     const double total = runDatabaseTest(1, 2);
     EXPECT_GE(secondsSince(start), 1.0);
     ASSERT_GT(area.result(0), 0.0);
     ASSERT_GT(area.result(1), 0.0);
     EXPECT_EQ(total, area.result(0) + area.result(1));
-    EXPECT_TRUE(noChildProcessesLeft());
 }
 
 TEST_F(DatabaseTest, NoWorkersSleepsTheDurationAndGivesZero) {
@@ -124,54 +253,98 @@ TEST_F(DatabaseTest, NoWorkersSleepsTheDurationAndGivesZero) {
 }
 
 TEST_F(DatabaseTest, WorkerCountIsCappedAt32) {
-    setDatabaseWorkerForTesting([](std::int32_t, std::int32_t worker) {
-        WorkerSyncArea area = currentWorkerSyncArea();
-        area.setReady(worker, true);
-        while (!area.go() && !area.abort()) {
-        }
-        area.setResult(worker, 1.0);
-    });
-    EXPECT_EQ(runDatabaseTest(0, 40), 32.0);
-    EXPECT_TRUE(noChildProcessesLeft());
+    setDatabaseWorkerForTesting(quickWorker);
+    EXPECT_EQ(runDatabaseTest(0, 40), 528.0);  // 1 + 2 + ... + 32
 }
 
-TEST_F(DatabaseTest, ForkFailureOnTheThirdWorkerGivesZeroAndNoWorkerRunsTheTest) {
-    setDatabaseForkHookForTesting([](std::int32_t worker) { return worker != 2; });
+// Every failure gives 0 within its own bound (here the real bounds / 10: the
+// ready wait and the result wait are 1 s for a 1-second test), silently but
+// for the timeout line, and leaves no worker behind (TearDown).
+TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
+    struct Failure {
+        const char* name;
+        std::int32_t seconds;
+        std::function<bool(int)> allowFork;
+        std::function<void(int)> started;  // in each worker before its body
+        std::function<void(std::int32_t, std::int32_t)> worker;
+        std::function<bool(std::size_t)> allocation;
+        bool timeoutLogged;
+        double minSeconds, maxSeconds;
+    };
+    const Failure failures[] = {
+        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, nullptr, false, 0.0, 0.8},
+        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, nullptr, true, 1.0, 1.8},
+        // The real worker, without data memory: posts 0.0 and ends before ready.
+        {"no data memory", 1, nullptr, nullptr, databaseWorker,
+         [](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; }, false, 0.0, 0.8},
+        // Noticed at once although the test lasts 3 s.
+        {"crashes after go", 3, nullptr, nullptr,
+         [](std::int32_t seconds, std::int32_t worker) {
+             if (worker == 1 && readyForGo(worker)) raise(SIGKILL);
+             quickWorker(seconds, worker);
+         },
+         nullptr, false, 0.0, 0.8},
+        // The test's 1 s, then the 1 s wait for the results.
+        {"never posts", 1, nullptr, nullptr,
+         [](std::int32_t, std::int32_t worker) {
+             currentWorkerSyncArea().setReady(worker, true);
+             stall();
+         },
+         nullptr, true, 2.0, 2.8},
+    };
+    vxtest::ScopedWorkDir dir;
+    vxtest::ScopedDebugLogging logging;
+    workerGroupSeamsForTesting().boundDivisor = 10;
     WorkerSyncArea area = currentWorkerSyncArea();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runDatabaseTest(3, 4), 0.0);
-    EXPECT_LT(secondsSince(start), 3.0);
-    EXPECT_TRUE(area.abort());
-    EXPECT_FALSE(area.go());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(area.result(i), 0.0) << i;
-    EXPECT_TRUE(noChildProcessesLeft());
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        std::filesystem::remove("debug.log");
+        workerGroupSeamsForTesting().allowFork = failure.allowFork;
+        workerGroupSeamsForTesting().started = failure.started;
+        setDatabaseWorkerForTesting(failure.worker);
+        setAllocationHookForTesting(failure.allocation);
+        testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(runDatabaseTest(failure.seconds, 3), 0.0);  // other workers' figures are discarded
+        const double elapsed = secondsSince(start);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_GE(elapsed, failure.minSeconds);
+        EXPECT_LT(elapsed, failure.maxSeconds);
+        const auto messages = vxtest::debugMessages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Test Timeout"), failure.timeoutLogged ? 1 : 0);
+        EXPECT_TRUE(noChildProcessesLeft());
+        if (failure.allowFork) {
+            // The abort byte ended the run before go: nothing was measured.
+            EXPECT_TRUE(area.abort());
+            EXPECT_FALSE(area.go());
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(area.result(i), 0.0) << i;
+        }
+    }
 }
 
-TEST_F(DatabaseTest, WorkersWithoutDataMemoryEndTheRunAtOnce) {
-    setAllocationHookForTesting([](std::size_t bytes) { return bytes != kNameRecords * 50; });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runDatabaseTest(5, 3), 0.0);
-    EXPECT_LT(secondsSince(start), 5.0);
-    EXPECT_TRUE(noChildProcessesLeft());
-}
-
-TEST_F(DatabaseTest, WorkerThatNeverPostsEndsTheWaitAtTheBound) {
-    setDatabaseWorkerForTesting([](std::int32_t seconds, std::int32_t worker) {
-        if (worker != 1) {
-            databaseWorker(seconds, worker);
-            return;
+// The caller killed before go, while its workers generate their data or
+// wait for go: no worker is left 2 s later.
+TEST_F(DatabaseTest, NoWorkerOutlivesAKilledCaller) {
+    WorkerSyncArea area = currentWorkerSyncArea();
+    for (const bool waitingForGo : {false, true}) {
+        SCOPED_TRACE(waitingForGo ? "waiting for go" : "generating data");
+        // Worker 0 never reports ready, so the others wait for go.
+        workerGroupSeamsForTesting().started = [waitingForGo](int worker) {
+            if (waitingForGo && worker == 0) stall();
+        };
+        const int before = workers_.count();
+        vxtest::RunnerProcess runner([&] { runDatabaseTest(1, 3); });
+        ASSERT_TRUE(runner.started());
+        ASSERT_TRUE(vxtest::waitUntil([&] {
+            return workers_.count() == before + 3 && (!waitingForGo || (area.ready(1) && area.ready(2)));
+        }, 10.0));
+        EXPECT_FALSE(area.go());
+        if (!waitingForGo) {
+            EXPECT_FALSE(area.ready(0) || area.ready(1) || area.ready(2));
         }
-        WorkerSyncArea area = currentWorkerSyncArea();
-        area.setReady(worker, true);
-        while (!area.abort()) {  // nothing sets it after go: stalls until killed
-        }
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runDatabaseTest(0, 2), 0.0);
-    const double elapsed = secondsSince(start);
-    EXPECT_GE(elapsed, 10.0);
-    EXPECT_LT(elapsed, 16.0);
-    EXPECT_TRUE(noChildProcessesLeft());  // the stalled worker was ended and reaped
+        ASSERT_TRUE(runner.signal(waitingForGo ? SIGINT : SIGTERM, 2.0));
+        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
+    }
 }
 
 }  // namespace

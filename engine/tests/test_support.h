@@ -2,18 +2,27 @@
 
 // Small helpers shared by the engine's tests.
 
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "state/clock_log.h"
+#include "state/worker_group.h"
 
 namespace vxtest {
 
@@ -84,5 +93,122 @@ inline std::vector<std::string> debugMessages() {
 inline bool noChildProcessesLeft() {
     return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
+
+// Polls condition every millisecond for up to `seconds`; true once it holds.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        timespec step{0, 1000000};
+        nanosleep(&step, nullptr);
+    }
+    return true;
+}
+
+// Records every worker that a WorkerGroup forks while the object lives, in
+// this process or in a runner forked from it (RunnerProcess), in memory
+// shared with both. Fixtures call endRemaining() in TearDown, so that a
+// failing test leaves nothing running.
+class ForkedWorkers {
+public:
+    ForkedWorkers() {
+        void* shared = mmap(nullptr, sizeof(Pids), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) std::abort();
+        pids_ = new (shared) Pids();
+        workerGroupSeamsForTesting().forked = [pids = pids_](pid_t pid) {
+            const int at = pids->count.load();  // one forking thread: no race
+            if (at == kMaxPids) return;
+            pids->pid[at] = pid;
+            pids->count.store(at + 1);
+        };
+    }
+    ForkedWorkers(const ForkedWorkers&) = delete;
+    ForkedWorkers& operator=(const ForkedWorkers&) = delete;
+    ~ForkedWorkers() {
+        endRemaining();
+        workerGroupSeamsForTesting().forked = nullptr;
+        munmap(pids_, sizeof(Pids));
+    }
+
+    int count() const { return pids_->count.load(); }
+
+    // True when no recorded worker is a running child of this process
+    // (reaping those that have ended). A worker whose runner died is one
+    // until it ends.
+    bool allEnded() const {
+        bool all = true;
+        for (int i = 0; i < count(); ++i) all = waitpid(pids_->pid[i], nullptr, WNOHANG) != 0 && all;
+        return all;
+    }
+
+    // Kills and reaps the recorded workers still running here; true when
+    // there were none. A pid that is no longer a child (ECHILD) was reaped
+    // and may belong to someone else now: it is never signalled.
+    bool endRemaining() {
+        bool none = true;
+        for (int i = 0; i < count(); ++i) {
+            const pid_t pid = pids_->pid[i];
+            if (waitpid(pid, nullptr, WNOHANG) != 0) continue;
+            none = false;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        return none;
+    }
+
+private:
+    static constexpr int kMaxPids = 512;
+    struct Pids {
+        std::atomic<int> count{0};
+        pid_t pid[kMaxPids] = {};
+    };
+    Pids* pids_ = nullptr;
+};
+
+// A forked child process (the runner) that makes one run, so that a test can
+// kill the caller of a run. While the object lives this process is the
+// subreaper of the runner's workers: a worker the runner leaves behind is
+// handed here, where ForkedWorkers sees it end, or kills it. The destructor
+// kills and reaps the runner.
+class RunnerProcess {
+public:
+    explicit RunnerProcess(const std::function<void()>& run) {
+        prctl(PR_GET_CHILD_SUBREAPER, &previousSubreaper_);
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            ::signal(SIGTERM, SIG_DFL);
+            ::signal(SIGINT, SIG_DFL);
+            run();
+            _exit(0);
+        }
+    }
+    RunnerProcess(const RunnerProcess&) = delete;
+    RunnerProcess& operator=(const RunnerProcess&) = delete;
+    ~RunnerProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        prctl(PR_SET_CHILD_SUBREAPER, previousSubreaper_);
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    // Sends signal to the runner and reaps it; false when it had not ended
+    // within `seconds`.
+    bool signal(int signal, double seconds) {
+        kill(pid_, signal);
+        const bool ended = waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, seconds);
+        if (ended) pid_ = -1;
+        return ended;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int previousSubreaper_ = 0;
+};
 
 }  // namespace vxtest
