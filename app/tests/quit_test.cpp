@@ -1,13 +1,20 @@
 // Quitting the application: the program itself runs in a child process
-// (this executable started with "--child <case>") and closes its window at
-// a chosen moment; the test reads how and when the process ended.
-//   idle   no run in progress: the program returns normally
-//   suite  during the CPU suite's first test: the process ends with status
-//          0 at the suite's next check, without running the other tests
-//   row    during a single-row test (Integer Math): the test finishes, then
-//          the program returns normally
+// (this executable started with "--child <case> -debug" in a directory of
+// its own) and closes its window at a chosen moment; the test reads how and
+// when the process ended, and from its debug log which tests it started.
+//   idle    no run in progress: the program returns normally
+//   queued  the terminating flag set before the CPU suite's "Run": the
+//           process ends with status 0 at the check after queueing, before
+//           the first test starts
+//   suite   during the CPU suite's first test: the process ends with status
+//           0 at the check after that test, without starting another
+//   row     during a single-row test (Integer Math): the test finishes, then
+//           the program returns normally
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +23,7 @@
 
 #include <cstdio>
 
+#include "app_delegate.h"
 #include "content_view.h"
 #include "environment.h"
 #include "suite_view.h"
@@ -49,6 +57,13 @@ int runChild(int argc, char** argv, const QString& scenario) {
     TestRow* row = window.cpuView()->testRows().at(0);  // test 0
     if (scenario == QLatin1String("idle")) {
         QTimer::singleShot(100, &window, closeWindow);
+    } else if (scenario == QLatin1String("queued")) {
+        QTimer::singleShot(0, &window, [&] {
+            AppDelegate delegate;
+            delegate.applicationWillTerminate();
+            say(QStringLiteral("closing %1").arg(QDateTime::currentMSecsSinceEpoch()));
+            window.cpuView()->runButton()->click();
+        });
     } else if (scenario == QLatin1String("suite")) {
         QObject::connect(window.cpuView(), &SuiteView::testStatusChanged, &window, [&] {
             if (window.cpuView()->testStatus(0) == TestStatus::running)
@@ -70,12 +85,17 @@ int runChild(int argc, char** argv, const QString& scenario) {
     return kReturnedExitCode;
 }
 
+// A CPU test's first debug line, "Running CPU Test: <id> on <n> Thread(s)".
+QString started(int id) {
+    return QStringLiteral("Running CPU Test: %1 ").arg(id);
+}
+
 struct ChildOutcome {
     int exitCode = -1;
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
     QStringList lines;
+    QString debugLog;
     qint64 closedAtMs = -1;
-    qint64 endedAtMs = -1;
 
     QString lineStartingWith(const QString& prefix) const {
         for (const QString& line : lines) {
@@ -84,23 +104,27 @@ struct ChildOutcome {
         }
         return QString();
     }
-    qint64 msFromCloseToEnd() const { return endedAtMs - closedAtMs; }
 };
 
 ChildOutcome runScenario(const QString& scenario) {
     ChildOutcome outcome;
+    QTemporaryDir workDir;
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), scenario});
+    child.setWorkingDirectory(workDir.path());
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), scenario, QStringLiteral("-debug")});
     if (!child.waitForStarted(10000))
         return outcome;
     child.waitForFinished(120000);
-    outcome.endedAtMs = QDateTime::currentMSecsSinceEpoch();
     if (child.state() != QProcess::NotRunning) {
         child.kill();
         child.waitForFinished(5000);
         return outcome;
     }
+    QFile log(QDir(workDir.path()).filePath(QStringLiteral("debug.log")));
+    if (log.open(QIODevice::ReadOnly))
+        outcome.debugLog = QString::fromUtf8(log.readAll());
     outcome.exitCode = child.exitCode();
     outcome.exitStatus = child.exitStatus();
     outcome.lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -117,6 +141,7 @@ class QuitTest : public QObject {
 
 private slots:
     void quittingWhileIdleEndsNormally();
+    void terminatingBeforeASuiteEndsItBeforeItsFirstTest();
     void quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck();
     void quittingDuringASingleRowLetsTheTestFinish();
 };
@@ -129,6 +154,15 @@ void QuitTest::quittingWhileIdleEndsNormally() {
     QCOMPARE(outcome.lineStartingWith(QStringLiteral("result0 ")), QStringLiteral("0.0 Million Operations/s"));
 }
 
+void QuitTest::terminatingBeforeASuiteEndsItBeforeItsFirstTest() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("queued"));
+    QVERIFY2(outcome.closedAtMs > 0, "the suite was never started");
+    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
+    QCOMPARE(outcome.exitCode, 0);
+    QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
+    QVERIFY2(!outcome.debugLog.contains(QStringLiteral("Running CPU Test")), qPrintable(outcome.debugLog));
+}
+
 void QuitTest::quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck() {
     const ChildOutcome outcome = runScenario(QStringLiteral("suite"));
     QVERIFY2(outcome.closedAtMs > 0, "the suite never started");
@@ -136,9 +170,9 @@ void QuitTest::quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck() {
     QCOMPARE(outcome.exitCode, 0);
     // Ended by the suite's check, not by returning from the event loop.
     QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
-    // Only the test in progress was let finish: the eight others would need
-    // at least 8 s of test time on their own.
-    QVERIFY2(outcome.msFromCloseToEnd() < 8000, qPrintable(QString::number(outcome.msFromCloseToEnd())));
+    // Only the test in progress was let finish.
+    QVERIFY2(outcome.debugLog.contains(started(0)), qPrintable(outcome.debugLog));
+    QVERIFY2(!outcome.debugLog.contains(started(1)), qPrintable(outcome.debugLog));
 }
 
 void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
@@ -150,10 +184,11 @@ void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
     const QString result = outcome.lineStartingWith(QStringLiteral("result0 "));
     QVERIFY(result.endsWith(QStringLiteral(" Million Operations/s")));
     QVERIFY2(result != QStringLiteral("0.0 Million Operations/s"), "the test was cut short");
+    QVERIFY2(outcome.debugLog.contains(QStringLiteral("CPU Test: 0 Cumulative Total")), qPrintable(outcome.debugLog));
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && QByteArray(argv[1]) == "--child") {
+    if (argc >= 3 && QByteArray(argv[1]) == "--child") {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         return runChild(argc, argv, QString::fromLocal8Bit(argv[2]));

@@ -86,6 +86,8 @@ void RunTest::singleRowRunsAloneAndRereadsBothFlags() {
     presetCompleteResults(state.baseline);
     state.baseline->results[10] = 0.0;
     state.baseline->memoryMark = 0.0;
+    window.cpuView()->redraw();
+    window.memoryView()->redraw();
     QVERIFY(scene.shown());
     QCOMPARE(state.CpuComplete(), false);  // not read since start
 
