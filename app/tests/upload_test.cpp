@@ -137,8 +137,8 @@ void UploadTest::promptOnlyForCompleteEnabledNotYetUploadedResults() {
 }
 
 // "Yes" in the prompt: the bar shows "Uploading: " with its spinner while no
-// test can start; on success the panel reports it, the bar offers the
-// results page, and no later suite asks again.
+// test can start; on success the panel reports it and the bar offers the
+// results page.
 void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
     UploadScene w(kAccepted);
     QVERIFY(w.ready());
@@ -189,13 +189,6 @@ void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
     QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
     QCOMPARE(w.browser.opened, (QList<QUrl>{page, page}));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
-
-    // Uploaded: no later suite asks again.
-    w.window.cpuView()->suiteFinished();
-    w.window.memoryView()->suiteFinished();
-    QTest::qWait(100);
-    QVERIFY(presentedAlert(w.window.cpuView()->alertPresenter()) == nullptr);
-    QVERIFY(presentedAlert(w.window.memoryView()->alertPresenter()) == nullptr);
     QCOMPARE(registrations(w.https).size(), 1);
 }
 
@@ -224,10 +217,6 @@ void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
     QVERIFY(waitForNoAlert(w.window.cpuView()->alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
     QCOMPARE(w.browser.opened.size(), 0);
-
-    // Not uploaded: the next suite asks again.
-    w.window.cpuView()->suiteFinished();
-    QVERIFY(presentedAlert(w.window.cpuView()->alertPresenter()) != nullptr);
 }
 
 // The bar's upload: "Uploading: " while it runs; the outcome alert hangs on

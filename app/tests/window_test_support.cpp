@@ -40,16 +40,10 @@ Baseline* createFixtureBaseline() {
     baseline->device = "Fixture Model 7";
     baseline->cpuName = "Fixture Processor X";
     baseline->architecture = "fixture64";
-    baseline->manufacturer = "Fixture Maker";
-    baseline->osName = "Fixture OS 3";
-    baseline->kernel = "9.8.7-fixture";
-    baseline->numSockets = 2;
     baseline->numCores = 6;
-    baseline->numLogicals = 12;
-    baseline->numTestProcesses = 10;
+    baseline->numLogicals = 12;  // not shown: the panel names cores
     baseline->cpuFrequency = 3210;
     baseline->memory = 20992;  // MiB: 20.5 GiB
-    baseline->translated = 0;
     return baseline;
 }
 
@@ -215,29 +209,16 @@ QString mismatches(const QList<Expected>& table) {
 
 namespace {
 QString roleName(AlertButton::Role role) {
-    switch (role) {
-    case AlertButton::Role::cancel:
-        return QStringLiteral("cancel");
-    case AlertButton::Role::destructive:
-        return QStringLiteral("destructive");
-    case AlertButton::Role::standard:
-        break;
-    }
-    return QStringLiteral("standard");
+    return QLatin1String(role == AlertButton::Role::cancel        ? "cancel"
+                         : role == AlertButton::Role::destructive ? "destructive"
+                                                                  : "standard");
 }
 
 QString roleName(QMessageBox::ButtonRole role) {
-    switch (role) {
-    case QMessageBox::RejectRole:
-        return QStringLiteral("cancel");
-    case QMessageBox::DestructiveRole:
-        return QStringLiteral("destructive");
-    case QMessageBox::AcceptRole:
-        return QStringLiteral("standard");
-    default:
-        break;
-    }
-    return QStringLiteral("other");
+    return QLatin1String(role == QMessageBox::RejectRole        ? "cancel"
+                         : role == QMessageBox::DestructiveRole ? "destructive"
+                         : role == QMessageBox::AcceptRole      ? "standard"
+                                                                : "other");
 }
 
 // "[label*^:role]": '*' the default (Return) button, '^' the Escape one.
