@@ -8,6 +8,9 @@
 //           the first test starts
 //   suite   during the CPU suite's first test: the process ends with status
 //           0 at the check after that test, without starting another
+//   last    during the last test of a suite (one of two short memory tests,
+//           built as the panels are): the suite finishes, then the program
+//           returns normally
 //   row     during a single-row test (Integer Math): the test finishes, then
 //           the program returns normally
 
@@ -55,6 +58,9 @@ int runChild(int argc, char** argv, const QString& scenario) {
     };
 
     TestRow* row = window.cpuView()->testRows().at(0);  // test 0
+    SuiteConfiguration twoTests = memorySuite();
+    twoTests.rows = {{"Memory Read Cached", 10}, {"Available RAM", 13}};
+    SuiteView shortSuite(app.testState(), twoTests);
     if (scenario == QLatin1String("idle")) {
         QTimer::singleShot(100, &window, closeWindow);
     } else if (scenario == QLatin1String("queued")) {
@@ -70,6 +76,12 @@ int runChild(int argc, char** argv, const QString& scenario) {
                 closeWindow();
         });
         QTimer::singleShot(0, &window, [&] { window.cpuView()->runButton()->click(); });
+    } else if (scenario == QLatin1String("last")) {
+        QObject::connect(&shortSuite, &SuiteView::testStatusChanged, &window, [&] {
+            if (shortSuite.testStatus(13) == TestStatus::running)
+                closeWindow();
+        });
+        QTimer::singleShot(0, &window, [&] { shortSuite.runSuite(); });
     } else if (scenario == QLatin1String("row")) {
         QTimer::singleShot(0, &window, [&] {
             row->runButton()->click();
@@ -81,7 +93,8 @@ int runChild(int argc, char** argv, const QString& scenario) {
 
     const int status = app.run();
     say(QStringLiteral("returned %1").arg(status));
-    say(QStringLiteral("result0 %1").arg(takeEngineText(getResultText(app.testState().baseline, 0))));
+    for (int id : {0, 13})
+        say(QStringLiteral("result%1 %2").arg(id).arg(takeEngineText(getResultText(app.testState().baseline, id))));
     return kReturnedExitCode;
 }
 
@@ -143,6 +156,7 @@ private slots:
     void quittingWhileIdleEndsNormally();
     void terminatingBeforeASuiteEndsItBeforeItsFirstTest();
     void quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck();
+    void quittingDuringASuitesLastTestLetsItFinish();
     void quittingDuringASingleRowLetsTheTestFinish();
 };
 
@@ -173,6 +187,17 @@ void QuitTest::quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck() {
     // Only the test in progress was let finish.
     QVERIFY2(outcome.debugLog.contains(started(0)), qPrintable(outcome.debugLog));
     QVERIFY2(!outcome.debugLog.contains(started(1)), qPrintable(outcome.debugLog));
+}
+
+void QuitTest::quittingDuringASuitesLastTestLetsItFinish() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("last"));
+    QVERIFY2(outcome.closedAtMs > 0, "the last test was never reached");
+    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
+    QCOMPARE(outcome.exitCode, kReturnedExitCode);
+    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
+    const QString result = outcome.lineStartingWith(QStringLiteral("result13 "));
+    QVERIFY2(result.endsWith(QStringLiteral(" Megabytes")) && result != QStringLiteral("0 Megabytes"),
+             qPrintable(result));
 }
 
 void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
