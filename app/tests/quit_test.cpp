@@ -13,6 +13,8 @@
 //           returns normally
 //   row     during a single-row test (Integer Math): the test finishes, then
 //           the program returns normally
+// and one end that is not a quit: offthread, a work item that writes the
+// shared state, which only the main thread may write: the process aborts.
 
 #include <QDateTime>
 #include <QDir>
@@ -28,6 +30,7 @@
 
 #include "app_delegate.h"
 #include "content_view.h"
+#include "dispatch.h"
 #include "environment.h"
 #include "suite_view.h"
 #include "test_row.h"
@@ -82,6 +85,9 @@ int runChild(int argc, char** argv, const QString& scenario) {
                 closeWindow();
         });
         QTimer::singleShot(0, &window, [&] { shortSuite.runSuite(); });
+    } else if (scenario == QLatin1String("offthread")) {
+        DispatchQueue::global().async([&] { app.testState().setDisableButtons(true); });
+        QTimer::singleShot(2000, &window, closeWindow);  // reached only when the write is let through
     } else if (scenario == QLatin1String("row")) {
         QTimer::singleShot(0, &window, [&] {
             row->runButton()->click();
@@ -123,7 +129,9 @@ ChildOutcome runScenario(const QString& scenario) {
     ChildOutcome outcome;
     QTemporaryDir workDir;
     QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The abort's message is read from standard error; otherwise it passes.
+    child.setProcessChannelMode(scenario == QLatin1String("offthread") ? QProcess::MergedChannels
+                                                                      : QProcess::ForwardedErrorChannel);
     child.setWorkingDirectory(workDir.path());
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--child"), scenario, QStringLiteral("-debug")});
@@ -158,6 +166,7 @@ private slots:
     void quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck();
     void quittingDuringASuitesLastTestLetsItFinish();
     void quittingDuringASingleRowLetsTheTestFinish();
+    void stateWrittenOffTheMainThreadAbortsTheProcess();
 };
 
 void QuitTest::quittingWhileIdleEndsNormally() {
@@ -210,6 +219,14 @@ void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
     QVERIFY(result.endsWith(QStringLiteral(" Million Operations/s")));
     QVERIFY2(result != QStringLiteral("0.0 Million Operations/s"), "the test was cut short");
     QVERIFY2(outcome.debugLog.contains(QStringLiteral("CPU Test: 0 Cumulative Total")), qPrintable(outcome.debugLog));
+}
+
+void QuitTest::stateWrittenOffTheMainThreadAbortsTheProcess() {
+    const ChildOutcome outcome = runScenario(QStringLiteral("offthread"));
+    QCOMPARE(outcome.exitStatus, QProcess::CrashExit);
+    QVERIFY2(outcome.lines.join(QLatin1Char('\n')).contains(QStringLiteral("TestState written outside the main thread")),
+             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
 }
 
 int main(int argc, char** argv) {
