@@ -191,18 +191,15 @@ QSize frameOf(const QWidget* content) {
 }
 
 QString mismatches(const QList<Expected>& table) {
+    const auto text = [](const QVariant& value) {
+        if (value.typeId() != QMetaType::QSize)
+            return value.toString();
+        return QStringLiteral("%1x%2").arg(value.toSize().width()).arg(value.toSize().height());
+    };
     QString report;
     for (const Expected& line : table) {
-        if (line.shown != line.expected) {
-            report += QStringLiteral("\n  %1: shows '%2', expected '%3'")
-                          .arg(line.what, line.shown.toString(), line.expected.toString());
-            if (line.shown.typeId() == QMetaType::QSize)
-                report += QStringLiteral(" (sizes %1x%2 against %3x%4)")
-                              .arg(line.shown.toSize().width())
-                              .arg(line.shown.toSize().height())
-                              .arg(line.expected.toSize().width())
-                              .arg(line.expected.toSize().height());
-        }
+        if (line.shown != line.expected)
+            report += QStringLiteral("\n  %1: shows '%2', expected '%3'").arg(line.what, text(line.shown), text(line.expected));
     }
     return report;
 }

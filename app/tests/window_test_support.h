@@ -1,9 +1,8 @@
 #pragma once
 
-// Helpers shared by the window tests: a window with its state that is torn
-// down only once its work has ended, shortened and fixture engine records,
-// reading what the window shows, tables of expected texts and sizes, and
-// finding and answering alerts.
+// Helpers shared by the window tests: a window scene torn down only once its
+// work has ended, shortened and fixture records, reading what the window
+// shows, tables of expected values, and alerts.
 
 #include <functional>
 #include <optional>
@@ -56,9 +55,8 @@ extern const char* const kFixtureSystemInfo;
 void presetCompleteResults(Baseline* baseline);
 
 // Waits until every run and upload work item has ended, at most
-// kWorkInFlightBoundMs. Should one still run then, the process ends at once
-// with a message and a failing status: destroying the window, the state or
-// the test deployment under a running work item is never an option.
+// kWorkInFlightBoundMs; should one still run then, the process ends at once
+// with a message and a failing status rather than destroy anything under it.
 void waitForWorkInFlight();
 
 // A deployment that points both transfers at ports of 127.0.0.1 where
@@ -93,13 +91,12 @@ private:
     QByteArray previous_;
 };
 
-// One window under test with everything it reaches: a home directory of its
-// own, a browser catcher, the upload pointed at 127.0.0.1 (at `deployment`,
-// or where nothing listens), the shared state over a record from
-// makeBaseline, and the window. Its destructor first waits for the work in
-// flight (waitForWorkInFlight), so a test that fails while a run or an
-// upload is under way ends with its report; only then do the window, the
-// state and the deployment go.
+// One window under test with everything it reaches: its own home directory,
+// a browser catcher, the upload pointed at 127.0.0.1 (at `deployment`, or
+// where nothing listens), the state over a record from makeBaseline, and the
+// window. Its destructor first waits for the work in flight, so a test that
+// fails during a run or an upload ends with its report; only then do the
+// window, the state and the deployment go.
 class WindowScene {
 public:
     explicit WindowScene(TestState::BaselineFactory makeBaseline = &createShortBaseline,
