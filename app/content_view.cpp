@@ -19,9 +19,11 @@ constexpr int kLogoHeight = 50;
 constexpr int kHeaderGapWidth = 220;
 constexpr double kTitleFontScale = 1.7;  // the title font against the body font
 
-// A bundled image scaled to the given height, aspect ratio kept.
+// A bundled image scaled to the given height, aspect ratio kept; the label
+// is named after its image.
 QLabel* logo(const QString& name) {
     auto* label = new QLabel;
+    label->setObjectName(name);
     const QPixmap image = bundleImage(name);
     if (!image.isNull())
         label->setPixmap(image.scaledToHeight(kLogoHeight, Qt::SmoothTransformation));
@@ -34,7 +36,7 @@ SystemInfoView::SystemInfoView(TestState& testState, QWidget* parent)
     : QWidget(parent), testState_(testState) {
     auto* body = new QVBoxLayout(this);
     body->setContentsMargins(0, 0, 0, 0);
-    groupBox_ = new GroupBox(tr("System Information"), systemSymbol(QStringLiteral("macmini")));
+    groupBox_ = new GroupBox(tr("System Information"), QStringLiteral("macmini"));
     infoText_ = new QLabel;
     infoText_->setTextFormat(Qt::PlainText);
     infoText_->setWordWrap(false);
@@ -55,14 +57,19 @@ ContentView::ContentView(TestState& testState, QWidget* parent) : QWidget(parent
     // Header.
     auto* header = new QHBoxLayout;
     header->setAlignment(Qt::AlignVCenter);
-    header->addWidget(logo(QStringLiteral("vx_headerlogo512")));
+    headerLogo_ = logo(QStringLiteral("vx_headerlogo512"));
+    header->addWidget(headerLogo_);
     title_ = new QLabel(tr("Velocitrix CPU Suite"));
     QFont titleFont = font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * kTitleFontScale);
     title_->setFont(titleFont);
     header->addWidget(title_);
-    header->addSpacing(kHeaderGapWidth);
-    header->addWidget(logo(QStringLiteral("Orvelle-Logo")));
+    // A blank slot of fixed width, height free.
+    headerGap_ = new QWidget;
+    headerGap_->setFixedWidth(kHeaderGapWidth);
+    header->addWidget(headerGap_);
+    makerLogo_ = logo(QStringLiteral("Orvelle-Logo"));
+    header->addWidget(makerLogo_);
     header->addStretch(1);
     body->addLayout(header);
 
@@ -89,9 +96,9 @@ ContentView::ContentView(TestState& testState, QWidget* parent) : QWidget(parent
     auto* uploading = new QHBoxLayout(uploadingIndicator_);
     uploading->setContentsMargins(0, 0, 0, 0);
     uploading->setAlignment(Qt::AlignVCenter);
-    uploading->addWidget(new QLabel(tr("Uploading: ")));
-    ProgressSpinner* spinner = nullptr;
-    uploading->addWidget(smallSpinner(&spinner));
+    uploadingText_ = new QLabel(tr("Uploading: "));
+    uploading->addWidget(uploadingText_);
+    uploading->addWidget(smallSpinner(&uploadingSpinner_));
     bar->addWidget(uploadingIndicator_);
 
     viewResultsButton_ = new QPushButton(tr("View Results Online"));
@@ -166,7 +173,11 @@ void ContentView::uploadFinished(bool uploaded) {
 }
 
 Alert ContentView::uploadAlert() {
-    switch (alert_) {
+    return uploadAlert(alert_);
+}
+
+Alert ContentView::uploadAlert(UploadAlert choice) {
+    switch (choice) {
     case UploadAlert::confirm:
         return Alert{tr("Tests Incomplete"), tr("All tests must be run before uploading results"),
                      AlertButton::defaultButton(tr("OK")), std::nullopt};

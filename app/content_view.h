@@ -10,6 +10,7 @@ class QLabel;
 class QPushButton;
 class CpuView;
 class GroupBox;
+class ProgressSpinner;
 class MemoryView;
 
 // The system information panel: the engine's three-line description of the
@@ -45,8 +46,9 @@ public:
     void openBenchmarkWebsite();
     // "Upload Results" (main thread).
     void uploadResults();
-    // The bar's alert, chosen by alert().
+    // The bar's alert, chosen by alert(), and each of the three by name.
     Alert uploadAlert();
+    Alert uploadAlert(UploadAlert choice);
     // Buttons of the success alert.
     void viewResultsAndMarkUploaded();
     void markUploaded();
@@ -55,12 +57,17 @@ public:
 
     UploadAlert alert() const { return alert_; }
 
+    QLabel* headerLogo() const { return headerLogo_; }
     QLabel* title() const { return title_; }
+    QWidget* headerGap() const { return headerGap_; }
+    QLabel* makerLogo() const { return makerLogo_; }
     SystemInfoView* systemInfoView() const { return systemInfoView_; }
     QPushButton* websiteButton() const { return websiteButton_; }
     QPushButton* uploadDisabledButton() const { return uploadDisabledButton_; }
     QPushButton* uploadResultsButton() const { return uploadResultsButton_; }
     QWidget* uploadingIndicator() const { return uploadingIndicator_; }
+    QLabel* uploadingText() const { return uploadingText_; }
+    ProgressSpinner* uploadingSpinner() const { return uploadingSpinner_; }
     QPushButton* viewResultsButton() const { return viewResultsButton_; }
     CpuView* cpuView() const { return cpuView_; }
     MemoryView* memoryView() const { return memoryView_; }
@@ -74,12 +81,17 @@ private:
     TestState& testState_;
     UploadAlert alert_ = UploadAlert::confirm;
 
+    QLabel* headerLogo_;
     QLabel* title_;
+    QWidget* headerGap_;
+    QLabel* makerLogo_;
     SystemInfoView* systemInfoView_;
     QPushButton* websiteButton_;
     QPushButton* uploadDisabledButton_;
     QPushButton* uploadResultsButton_;
     QWidget* uploadingIndicator_;
+    QLabel* uploadingText_;
+    ProgressSpinner* uploadingSpinner_ = nullptr;
     QPushButton* viewResultsButton_;
     CpuView* cpuView_;
     MemoryView* memoryView_;

@@ -78,13 +78,13 @@ SuiteView::SuiteView(TestState& testState, const SuiteConfiguration& configurati
       self_(this) {
     auto* body = new QVBoxLayout(this);
     body->setContentsMargins(0, 0, 0, 0);
-    groupBox_ = new GroupBox(localised(configuration_.label), systemSymbol(configuration_.symbol));
+    groupBox_ = new GroupBox(localised(configuration_.label), QString::fromLatin1(configuration_.symbol));
     body->addWidget(groupBox_);
     QVBoxLayout* suiteContent = groupBox_->contentLayout();
 
     // Mark row.
-    auto* markRow = new QWidget;
-    auto* markLayout = new QHBoxLayout(markRow);
+    markRow_ = new QWidget;
+    auto* markLayout = new QHBoxLayout(markRow_);
     markLayout->setContentsMargins(markLayout->contentsMargins().left(), 0,
                                    markLayout->contentsMargins().right(), 0);
     QFont bold = font();
@@ -92,16 +92,16 @@ SuiteView::SuiteView(TestState& testState, const SuiteConfiguration& configurati
     runButton_ = new QPushButton(tr("Run"));
     connect(runButton_, &QPushButton::clicked, this, &SuiteView::runSuite);
     markLayout->addWidget(frame(runButton_, layout::kRunWidth));
-    auto* markLabel = new QLabel(localised(configuration_.markLabel));
-    markLabel->setFont(bold);
-    markLayout->addWidget(frame(markLabel, layout::kNameWidth));
+    markLabel_ = new QLabel(localised(configuration_.markLabel));
+    markLabel_->setFont(bold);
+    markLayout->addWidget(frame(markLabel_, layout::kNameWidth));
     markText_ = new QLabel;
     markText_->setTextFormat(Qt::PlainText);
     markText_->setFont(bold);
     markLayout->addWidget(frame(markText_, layout::kValueWidth));
     markLayout->addStretch(1);
-    markRow->setFixedHeight(layout::kRowHeight);
-    suiteContent->addWidget(markRow);
+    markRow_->setFixedHeight(layout::kRowHeight);
+    suiteContent->addWidget(markRow_);
 
     // Test rows; each is bound to its entry of testStatus.
     for (const SuiteConfiguration::Row& row : configuration_.rows) {
@@ -198,7 +198,11 @@ void SuiteView::suiteFinished() {
 }
 
 Alert SuiteView::uploadAlert() {
-    switch (alert_) {
+    return uploadAlert(alert_);
+}
+
+Alert SuiteView::uploadAlert(UploadAlert choice) {
+    switch (choice) {
     case UploadAlert::confirm:
         return Alert{tr("Upload Results"), tr("Benchmark will be uploaded to Chipledger"),
                      AlertButton::destructive(tr("Yes"), [this] { startUpload(); }),

@@ -58,8 +58,9 @@ public:
     void runSuite();
     // Completion of a suite run (main thread).
     void suiteFinished();
-    // The panel's alert, chosen by alert().
+    // The panel's alert, chosen by alert(), and each of the three by name.
     Alert uploadAlert();
+    Alert uploadAlert(UploadAlert choice);
     // "Yes" in the upload prompt (main thread).
     void startUpload();
     // "View Results Online" in the success alert (main thread).
@@ -70,7 +71,9 @@ public:
 
     const SuiteConfiguration& configuration() const { return configuration_; }
     GroupBox* groupBox() const { return groupBox_; }
+    QWidget* markRow() const { return markRow_; }
     QPushButton* runButton() const { return runButton_; }
+    QLabel* markLabel() const { return markLabel_; }
     QLabel* markText() const { return markText_; }
     const std::vector<TestRow*>& testRows() const { return testRows_; }
     AlertPresenter* alertPresenter() const { return alertPresenter_; }
@@ -97,7 +100,9 @@ private:
     QPointer<SuiteView> self_;
 
     GroupBox* groupBox_;
+    QWidget* markRow_;
     QPushButton* runButton_;
+    QLabel* markLabel_;
     QLabel* markText_;
     std::vector<TestRow*> testRows_;
     AlertPresenter* alertPresenter_;

