@@ -150,15 +150,6 @@ TEST_F(BandwidthTest, BufferThatCannotBeHadIsHalvedOnce) {
     EXPECT_GT(run.rate, 0.0);
 }
 
-TEST_F(BandwidthTest, LargeBufferFallsBackToHalfWithFivePassesPerCheck) {
-    setAllocationHookForTesting([](std::size_t bytes) { return bytes <= 256u * kMiB; });
-    const BandwidthRun run = runBandwidth(512 * kMiB, true, false, 0, -1.0f);
-    EXPECT_EQ(run.bufferBytes, 256 * kMiB);
-    EXPECT_EQ(run.passesPerCheck, 5);
-    EXPECT_EQ(run.totalPasses, 5);
-    EXPECT_GT(run.rate, 0.0);
-}
-
 TEST_F(BandwidthTest, NoBufferGivesZeroAndNoReadyFlag) {
     Baseline baseline;
     WorkerSyncArea area = currentWorkerSyncArea();
