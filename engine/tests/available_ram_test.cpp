@@ -105,15 +105,6 @@ TEST_F(AvailableRamTest, SamplesEveryHalfSecondFromTheStartUntilTheDeadline) {
                                         "pause 500000", "clock", "pause 500000", "clock"}));
 }
 
-TEST_F(AvailableRamTest, OneSampleWhenTheDeadlineHasPassed) {
-    vxtest::ScopedVirtualClock clock;
-    // 3 GiB free and 1 GiB more available: 4096 MiB in all.
-    writeMeminfo("MemFree: 3145728 kB\nMemAvailable: 4194304 kB\n");
-    EXPECT_EQ(testAvailableRam(0), 4096.0);
-    // The pause follows the sample, before the deadline is tested.
-    EXPECT_EQ(vxtest::virtualLog(), (std::vector<std::string>{"clock", "pause 500000", "clock"}));
-}
-
 TEST_F(AvailableRamTest, CountsNearThe32BitLimitDoNotWrap) {
     vxtest::ScopedVirtualClock clock;
     // Both counts saturate at 2^32 - 1 pages; their sum needs 33 bits.

@@ -75,6 +75,7 @@ TEST_F(MemoryDispatchTest, EveryIdReachesItsOwnTestAndAddsItsFigure) {
          {"fill 268435456", "clock", "read 33554432 x5", "clock"}},
         {12, 256 * kMiB, 2543.1315104, 1e-4,
          {"fill 268435456", "clock", "write 33554432 x5", "clock"}},
+        // One sample although the deadline has passed: the pause follows it.
         {13, 256 * kMiB, 2048.0, 0.0, {"clock", "pause 500000", "clock"}},
         // The mean of the three runs, each divided by 1e-9 in single precision.
         {14, 256 * kMiB, 8.0 / 0.9999999717180685, 1e-12,
