@@ -95,7 +95,7 @@ TEST_F(BandwidthTest, DeadlineIsFormedInSinglePrecisionFromTheClock) {
     // A group of 16,385 passes over 8,192 cached words lasts 134.2 ms, so
     // the run ends after two groups (three with a deadline of start + 0.3 s).
     vxtest::ScopedVirtualClock clock;
-    vxtest::clockStartNanoseconds = 1209600000000000;
+    vxtest::virtualCosts.startNanoseconds = 1209600000000000;
     const BandwidthRun run = runBandwidth(64 * kKiB, false, false, 0, 0.3f);
     // Filled before the clock starts; nothing but the passes between readings.
     EXPECT_EQ(vxtest::virtualLog(),
@@ -109,7 +109,7 @@ TEST_F(BandwidthTest, DeadlineIsFormedInSinglePrecisionFromTheClock) {
 
 TEST_F(BandwidthTest, CachedReadGivesEachOfTenSizesATenthOfTheDuration) {
     vxtest::ScopedVirtualClock clock;
-    vxtest::runRealLoops = false;
+    vxtest::virtualCosts.realLoops = false;
     // 0.3 s a size: three groups of a little over 1 GiB at 1 ns a word.
     const double mean = testReadCached(3);
     std::vector<std::string> expected;

@@ -54,7 +54,7 @@ TEST_F(MemoryDispatchTest, EveryIdReachesItsOwnTestAndAddsItsFigure) {
     });
     setAllocationHookForTesting([](std::size_t bytes) { return bytes <= largestBuffer; });
     vxtest::ScopedVirtualClock clock;
-    vxtest::runRealLoops = false;
+    vxtest::virtualCosts.realLoops = false;
 
     Baseline baseline;
     baseline.testSeconds = 0;
@@ -97,7 +97,9 @@ TEST_F(MemoryDispatchTest, EveryIdReachesItsOwnTestAndAddsItsFigure) {
                 EXPECT_EQ(baseline.results[id].load(), 0.25) << row.id << " wrote " << id;
             }
         }
-        if (!row.steps.empty()) EXPECT_EQ(vxtest::virtualLog(), row.steps) << row.id;
+        if (!row.steps.empty()) {
+            EXPECT_EQ(vxtest::virtualLog(), row.steps) << row.id;
+        }
     }
     ASSERT_FALSE(databaseForks.empty());
     EXPECT_EQ(databaseForks.front(), 0);

@@ -86,7 +86,7 @@ LatencyNode* checkCycleAndChase(LatencyNode* nodeZero, std::uint64_t count) {
 
 TEST_F(LatencyTest, EachBlockSizeChasesOneCycleOfItsBlocksAndTimesOnlyTheChase) {
     vxtest::ScopedVirtualClock clock;
-    vxtest::runRealLoops = false;  // the check walks the cycle instead
+    vxtest::virtualCosts.realLoops = false;  // the check walks the cycle instead
     MemoryTestSeams seams = memoryTestSeams();
     seams.chase = checkCycleAndChase;
     setMemoryTestSeamsForTesting(seams);

@@ -7,6 +7,7 @@
 // part took. Each thread has its own clock and log (the threaded test's
 // threads measure their own time).
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -16,16 +17,16 @@
 
 namespace vxtest {
 
-// Costs in picoseconds. Reads of buffers up to 8 MiB count as cached.
-inline std::int64_t readPicosCached = 1000;
-inline std::int64_t readPicosUncached = 2000;
-inline std::int64_t writePicos = 3000;
-// Per load, for the first, second and third latency cycle linked by a thread.
-inline std::vector<std::int64_t> chasePicos = {5000, 7000, 12000};
-// Where every thread's clock starts.
-inline std::int64_t clockStartNanoseconds = 1000000000;
-// False: the loop seams only count, without touching the buffer.
-inline bool runRealLoops = true;
+// Costs in picoseconds, and where every thread's clock starts.
+struct VirtualCosts {
+    std::int64_t readCached = 1000;  // a word, in buffers up to 8 MiB
+    std::int64_t readUncached = 2000;
+    std::int64_t write = 3000;
+    std::int64_t chase[3] = {5000, 7000, 12000};  // a load, in a thread's 1st, 2nd, 3rd+ cycle
+    std::int64_t startNanoseconds = 1000000000;
+    bool realLoops = true;  // false: the loop seams only count, touching no buffer
+};
+inline VirtualCosts virtualCosts;
 
 inline thread_local std::int64_t threadPicos = 0;
 inline thread_local int threadCycles = 0;
@@ -49,31 +50,29 @@ inline std::vector<std::string> virtualLog() {
     return lines;
 }
 
-inline std::int64_t virtualNow() { return clockStartNanoseconds + threadPicos / 1000; }
-
 inline std::int64_t virtualClock() {
     note("clock");
-    return virtualNow();
+    return virtualCosts.startNanoseconds + threadPicos / 1000;
 }
 
 inline void virtualRead(const std::uint64_t* words, std::uint64_t count) {
-    if (runRealLoops) readQwords(words, count);
+    if (virtualCosts.realLoops) readQwords(words, count);
     note("read " + std::to_string(count));
+    const bool cached = count * 8 <= 8u * 1024 * 1024;
     threadPicos += static_cast<std::int64_t>(count) *
-                   (count * 8 <= 8u * 1024 * 1024 ? readPicosCached : readPicosUncached);
+                   (cached ? virtualCosts.readCached : virtualCosts.readUncached);
 }
 
 inline void virtualWrite(std::uint64_t* words, std::uint64_t count) {
-    if (runRealLoops) writeQwords(words, count);
+    if (virtualCosts.realLoops) writeQwords(words, count);
     note("write " + std::to_string(count));
-    threadPicos += static_cast<std::int64_t>(count) * writePicos;
+    threadPicos += static_cast<std::int64_t>(count) * virtualCosts.write;
 }
 
 inline LatencyNode* virtualChase(LatencyNode* start, std::uint64_t count) {
-    LatencyNode* reached = runRealLoops ? chasePointers(start, count) : start;
+    LatencyNode* reached = virtualCosts.realLoops ? chasePointers(start, count) : start;
     note("chase " + std::to_string(count));
-    const std::size_t cycle = static_cast<std::size_t>(threadCycles > 0 ? threadCycles - 1 : 0);
-    threadPicos += static_cast<std::int64_t>(count) * chasePicos.at(cycle);
+    threadPicos += static_cast<std::int64_t>(count) * virtualCosts.chase[std::clamp(threadCycles, 1, 3) - 1];
     return reached;
 }
 
@@ -111,12 +110,7 @@ public:
     }
     ~ScopedVirtualClock() {
         setMemoryTestSeamsForTesting({});
-        readPicosCached = 1000;
-        readPicosUncached = 2000;
-        writePicos = 3000;
-        chasePicos = {5000, 7000, 12000};
-        clockStartNanoseconds = 1000000000;
-        runRealLoops = true;
+        virtualCosts = {};
     }
     ScopedVirtualClock(const ScopedVirtualClock&) = delete;
     ScopedVirtualClock& operator=(const ScopedVirtualClock&) = delete;
