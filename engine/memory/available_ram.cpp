@@ -18,7 +18,8 @@ double testAvailableRam(std::int32_t seconds) {
     const std::uint64_t pageSize = static_cast<std::uint64_t>(getpagesize());
     std::vector<std::uint64_t> samples;
 
-    const std::int64_t start = nowNanoseconds();
+    auto* const pause = memoryTestSeams().pause;
+    const std::int64_t start = memoryTestClock();
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000;
     std::int64_t t;
     do {
@@ -29,8 +30,9 @@ double testAvailableRam(std::int32_t seconds) {
                                         static_cast<std::uint64_t>(record.inactiveCount);
             samples.push_back(pages * pageSize);
         }
-        usleep(500000);
-        t = nowNanoseconds();
+        if (pause != nullptr) pause(500000);
+        else usleep(500000);
+        t = memoryTestClock();
     } while (t < deadline);
 
     return meanWholeMebibytes(samples);

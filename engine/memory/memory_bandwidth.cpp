@@ -44,6 +44,7 @@ void fillTestBuffer(std::uint8_t* buffer, std::size_t bytes) {
     for (std::size_t i = 0; i < bytes; ++i) {
         buffer[i] = static_cast<std::uint8_t>(nextMinstd(&state));
     }
+    if (memoryTestSeams().filled != nullptr) memoryTestSeams().filled(buffer, bytes);
 }
 
 // The loops are written in assembly so that the measured instruction
@@ -126,6 +127,12 @@ BandwidthRun runBandwidth(std::int32_t size, bool write, bool wait, std::int32_t
     fillTestBuffer(static_cast<std::uint8_t*>(memory), static_cast<std::size_t>(size));
     auto* buffer = static_cast<std::uint64_t*>(memory);
 
+    // Chosen before the clock starts, so the timed loop makes one plain
+    // call per pass.
+    const MemoryTestSeams& seams = memoryTestSeams();
+    auto* const readLoop = seams.readLoop != nullptr ? seams.readLoop : readQwords;
+    auto* const writeLoop = seams.writeLoop != nullptr ? seams.writeLoop : writeQwords;
+
     if (wait) {
         WorkerSyncArea area = currentWorkerSyncArea();
         if (!area.valid()) {
@@ -143,7 +150,7 @@ BandwidthRun runBandwidth(std::int32_t size, bool write, bool wait, std::int32_t
         }
     }
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = memoryTestClock();
     // The deadline is deliberately formed in single precision; its
     // resolution is that of a float at the clock's magnitude, which does not
     // matter because the rate uses the measured time.
@@ -154,12 +161,12 @@ BandwidthRun runBandwidth(std::int32_t size, bool write, bool wait, std::int32_t
     std::int64_t end;
     do {
         if (write) {
-            for (std::int32_t pass = 0; pass < perCheck; ++pass) writeQwords(buffer, words);
+            for (std::int32_t pass = 0; pass < perCheck; ++pass) writeLoop(buffer, words);
         } else {
-            for (std::int32_t pass = 0; pass < perCheck; ++pass) readQwords(buffer, words);
+            for (std::int32_t pass = 0; pass < perCheck; ++pass) readLoop(buffer, words);
         }
         totalPasses += perCheck;
-        end = nowNanoseconds();
+        end = memoryTestClock();
     } while (end < deadline);
 
     const double elapsed = static_cast<double>(end - start) / 1e9;

@@ -24,6 +24,36 @@ void* allocateTestBuffer(std::size_t bytes);
 // Forked workers inherit it. Empty: never refuses.
 void setAllocationHookForTesting(std::function<bool(std::size_t bytes)> allow);
 
+// ---- test seams of the timed loops --------------------------------------
+
+struct LatencyNode;
+
+// What the bandwidth, latency, available-RAM and threaded read tests call for
+// their clock, their hand-written loops, their pause and around their
+// preparations. The product sets none: a null member means nowNanoseconds,
+// readQwords, writeQwords, chasePointers, usleep, or nothing. Each loop
+// calls exactly what its timed part does through these, so a test that
+// replaces them sees (and can stand in for) every clock reading and every
+// pass of the kernel.
+struct MemoryTestSeams {
+    std::int64_t (*clock)() = nullptr;
+    void (*readLoop)(const std::uint64_t* words, std::uint64_t count) = nullptr;
+    void (*writeLoop)(std::uint64_t* words, std::uint64_t count) = nullptr;
+    LatencyNode* (*chase)(LatencyNode* start, std::uint64_t count) = nullptr;
+    void (*pause)(unsigned microseconds) = nullptr;
+    // After a test buffer is filled, and after a latency cycle is linked.
+    void (*filled)(const std::uint8_t* buffer, std::size_t bytes) = nullptr;
+    void (*linked)(const LatencyNode* nodes, std::uint64_t count) = nullptr;
+    // Before the threaded read test creates the thread of worker index.
+    void (*beforeThreadStart)(std::int32_t worker) = nullptr;
+};
+
+void setMemoryTestSeamsForTesting(const MemoryTestSeams& seams);
+const MemoryTestSeams& memoryTestSeams();
+
+// The seam's clock, or nowNanoseconds.
+std::int64_t memoryTestClock();
+
 // ---- waiting for workers ------------------------------------------------
 
 // How long a test waits for its threads or worker processes to become ready,
@@ -152,10 +182,19 @@ void threadedReadWorker(std::int32_t share, float seconds, std::int32_t worker);
 void setThreadedReadWorkerForTesting(
     std::function<void(std::int32_t share, float seconds, std::int32_t worker)> worker);
 
+struct ThreadedReadRun {
+    // False when a thread could not be created: the run, and with it the
+    // whole threaded read test, has failed (the reason is on stderr).
+    bool threadsStarted = true;
+    double total = 0.0;  // MiB/s
+};
+
 // Sum of the MiB/s of n threads (capped at the area's 256 slots) reading
 // together; 0 when n < 1, no area is mapped, a thread could not be started
-// or prepared, or the threads were not all ready within
-// workerWaitBoundNanoseconds.
+// (written to stderr) or prepared, or the threads were not all ready within
+// workerWaitBoundNanoseconds. Every thread started has been joined when this
+// returns.
+ThreadedReadRun runThreadedRead(std::int32_t seconds, std::int32_t n);
 double testThreadedRead(std::int32_t seconds, std::int32_t n);
 
 // ---- database -----------------------------------------------------------

@@ -42,6 +42,7 @@ void linkLatencyCycle(LatencyNode* nodes, std::uint64_t count, std::uint64_t blo
         nodes[nodes[i].number].next = &nodes[nodes[i + 1].number];
     }
     nodes[nodes[count - 1].number].next = &nodes[nodes[0].number];
+    if (memoryTestSeams().linked != nullptr) memoryTestSeams().linked(nodes, count);
 }
 
 // Each load's address is the previous load's value, so the loads cannot
@@ -100,14 +101,17 @@ LatencyRun runLatency(std::int32_t seconds, std::int32_t blockKiB) {
 
     linkLatencyCycle(nodes, run.nodes, run.blockNodes);
 
-    const std::int64_t start = nowNanoseconds();
+    auto* const chase =
+        memoryTestSeams().chase != nullptr ? memoryTestSeams().chase : chasePointers;
+
+    const std::int64_t start = memoryTestClock();
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000;
     std::int32_t passes = 0;
     std::int64_t t;
     do {
-        chasePointers(&nodes[0], run.nodes);
+        chase(&nodes[0], run.nodes);
         ++passes;
-        t = nowNanoseconds();
+        t = memoryTestClock();
     } while (t < deadline);
 
     run.passes = passes;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -27,7 +28,7 @@ std::function<void(std::int32_t, float, std::int32_t)>& workerForTesting() {
 // has passed.
 bool waitUntilReady(const WorkerSyncArea& area, int n, const std::atomic<bool>* finished,
                     std::int64_t bound) {
-    const std::int64_t deadline = nowNanoseconds() + bound;
+    const std::int64_t deadline = memoryTestClock() + bound;
     for (;;) {
         bool allReady = true;
         for (int i = 0; i < n; ++i) {
@@ -39,7 +40,7 @@ bool waitUntilReady(const WorkerSyncArea& area, int n, const std::atomic<bool>* 
             allReady = false;
         }
         if (allReady) return true;
-        if (nowNanoseconds() > deadline) {
+        if (memoryTestClock() > deadline) {
             if (debugLogging) debugLog("Test Timeout");
             return false;
         }
@@ -65,11 +66,12 @@ void setThreadedReadWorkerForTesting(
     workerForTesting() = std::move(worker);
 }
 
-double testThreadedRead(std::int32_t seconds, std::int32_t n) {
-    if (n < 1) return 0.0;
+ThreadedReadRun runThreadedRead(std::int32_t seconds, std::int32_t n) {
+    ThreadedReadRun run;
+    if (n < 1) return run;
     n = std::min(n, static_cast<std::int32_t>(WorkerSyncArea::kMaxWorkers));
     WorkerSyncArea area = currentWorkerSyncArea();
-    if (!area.valid()) return 0.0;
+    if (!area.valid()) return run;
 
     const std::int32_t share = threadedShareBytes(n);
     const float threadSeconds = static_cast<float>(seconds);
@@ -88,20 +90,23 @@ double testThreadedRead(std::int32_t seconds, std::int32_t n) {
     auto finished = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(n));
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
-    bool started = true;
-    for (int i = 0; i < n; ++i) {
+    const auto beforeThreadStart = memoryTestSeams().beforeThreadStart;
+    for (int i = 0; i < n && run.threadsStarted; ++i) {
+        if (beforeThreadStart != nullptr) beforeThreadStart(i);
         try {
             threads.emplace_back([&worker, &finished, share, threadSeconds, i] {
                 worker(share, threadSeconds, i);
                 finished[i].store(true, std::memory_order_release);
             });
-        } catch (const std::system_error&) {
-            started = false;
-            break;
+        } catch (const std::system_error& error) {
+            // A figure from fewer threads than asked is not a result.
+            std::fprintf(stderr, "Error: Cannot create test thread %d of %d (%s)\n", i + 1, n,
+                         error.code().message().c_str());
+            run.threadsStarted = false;
         }
     }
 
-    const bool ready = started &&
+    const bool ready = run.threadsStarted &&
         waitUntilReady(area, n, finished.get(), workerWaitBoundNanoseconds(seconds));
     if (!ready) {
         // Threads waiting for go end on the abort flag without measuring;
@@ -109,14 +114,17 @@ double testThreadedRead(std::int32_t seconds, std::int32_t n) {
         // themselves.
         area.setAbort(true);
         for (std::thread& thread : threads) thread.join();
-        return 0.0;
+        return run;
     }
 
     area.setGo(true);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     for (std::thread& thread : threads) thread.join();
 
-    double total = 0.0;
-    for (int i = 0; i < n; ++i) total += area.result(i);
-    return total;
+    for (int i = 0; i < n; ++i) run.total += area.result(i);
+    return run;
+}
+
+double testThreadedRead(std::int32_t seconds, std::int32_t n) {
+    return runThreadedRead(seconds, n).total;
 }

@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "memory/memory_internal.h"
-#include "memory/memory_tests.h"
+#include "memory_test_seams.h"
 #include "platform/sysctl.h"
 #include "platform/vm_statistics.h"
-#include "state/baseline.h"
 #include "test_support.h"
 
 namespace {
@@ -64,27 +62,51 @@ TEST_F(AvailableRamTest, AvailableBelowFreeMeansNothingInactive) {
     EXPECT_EQ(record.inactiveCount, 0u);
 }
 
-TEST_F(AvailableRamTest, MissingFileOrFieldIsAFailedQuery) {
+TEST_F(AvailableRamTest, UnreadableCountsAreAFailedQuery) {
     platform::VmStatistics64 record;
     record.freeCount = 11;
-    EXPECT_FALSE(platform::vmStatistics64(record));
-    writeMeminfo("MemTotal: 1000 kB\nMemFree: 500 kB\n");
-    EXPECT_FALSE(platform::vmStatistics64(record));
+    EXPECT_FALSE(platform::vmStatistics64(record));  // no file
+    for (const char* text : {
+             "MemTotal: 1000 kB\nMemFree: 500 kB\n",          // no MemAvailable
+             "MemFree: 500 kB\nMemAvailable: 900 MB\n",       // not kB
+             "MemFree: many kB\nMemAvailable: 900 kB\n",      // no number
+             "MemFree: 500 kB\nMemAvailable: 18014398509481984 kB\n",  // 2^64 bytes
+         }) {
+        writeMeminfo(text);
+        EXPECT_FALSE(platform::vmStatistics64(record)) << text;
+    }
     EXPECT_EQ(record.freeCount, 11u);
 }
 
-TEST_F(AvailableRamTest, OneSampleWhenTheDeadlineHasPassed) {
-    // 3 GiB free and 1 GiB more available: 4096 MiB in all.
-    writeMeminfo("MemFree: 3145728 kB\nMemAvailable: 4194304 kB\n");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(testAvailableRam(0), 4096.0);
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(elapsed, 0.5);  // the pause follows the sample
-    EXPECT_LT(elapsed, 1.0);
+// Each half-second pause moves the virtual clock and changes what the next
+// query reads: after pause k, k + 1 GiB free and 1 MiB more available.
+int pauses = 0;
+fs::path meminfoPath;
+void pauseAndChangeMeminfo(unsigned microseconds) {
+    ++pauses;
+    vxtest::writeFile(meminfoPath, "MemFree: " + std::to_string((pauses + 1) * 1048576) +
+                                       " kB\nMemAvailable: " +
+                                       std::to_string((pauses + 1) * 1048576 + 1024) + " kB\n");
+    vxtest::virtualPause(microseconds);
+}
+
+TEST_F(AvailableRamTest, SamplesEveryHalfSecondFromTheStartUntilTheDeadline) {
+    vxtest::ScopedVirtualClock clock;
+    MemoryTestSeams seams = memoryTestSeams();
+    seams.pause = pauseAndChangeMeminfo;
+    setMemoryTestSeamsForTesting(seams);
+    meminfoPath = root_ / "proc" / "meminfo";
+    pauses = 0;
+    writeMeminfo("MemFree: 1048576 kB\nMemAvailable: 1049600 kB\n");
+    // At 0, 0.5, 1.0 and 1.5 s: 1025, 2049, 3073 and 4097 MiB.
+    EXPECT_EQ(testAvailableRam(2), 2561.0);
+    EXPECT_EQ(vxtest::virtualLog(),
+              (std::vector<std::string>{"clock", "pause 500000", "clock", "pause 500000", "clock",
+                                        "pause 500000", "clock", "pause 500000", "clock"}));
 }
 
 TEST_F(AvailableRamTest, CountsNearThe32BitLimitDoNotWrap) {
+    vxtest::ScopedVirtualClock clock;
     // Both counts saturate at 2^32 - 1 pages; their sum needs 33 bits.
     const std::uint64_t kib = 0x100000000ULL * pageSize() / 1024;
     writeMeminfo("MemFree: " + std::to_string(kib) + " kB\nMemAvailable: " +
@@ -98,20 +120,11 @@ TEST_F(AvailableRamTest, CountsNearThe32BitLimitDoNotWrap) {
 }
 
 TEST_F(AvailableRamTest, EveryQueryFailingGivesZero) {
-    const auto start = std::chrono::steady_clock::now();
+    vxtest::ScopedVirtualClock clock;
     EXPECT_EQ(testAvailableRam(1), 0.0);
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(elapsed, 1.0);  // two pauses: the loop still runs its duration
-}
-
-TEST_F(AvailableRamTest, DispatcherAddsTheMeanToItsSlot) {
-    writeMeminfo("MemFree: 1048576 kB\nMemAvailable: 2097152 kB\n");
-    Baseline baseline;
-    baseline.testSeconds = 0;
-    baseline.results[13] = 0.0;
-    runMemoryTest(13, &baseline);
-    EXPECT_EQ(baseline.results[13].load(), 2048.0);
+    // The loop still runs its duration: two queries, two pauses.
+    EXPECT_EQ(vxtest::virtualLog(), (std::vector<std::string>{"clock", "pause 500000", "clock",
+                                                               "pause 500000", "clock"}));
 }
 
 TEST(AvailableRamSystemTest, TheRealSystemHasMemoryAvailable) {

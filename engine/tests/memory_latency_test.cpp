@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "memory/memory_internal.h"
 #include "memory/memory_tests.h"
+#include "memory_test_seams.h"
 #include "state/baseline.h"
 
 namespace {
@@ -17,31 +19,6 @@ protected:
 
 std::uint64_t indexOf(const std::vector<LatencyNode>& nodes, const LatencyNode* node) {
     return static_cast<std::uint64_t>(node - nodes.data());
-}
-
-TEST_F(LatencyTest, CycleVisitsEveryNodeOnceBlockAfterBlock) {
-    constexpr std::uint64_t kNodes = 4096;
-    constexpr std::uint64_t kBlock = 256;
-    std::vector<LatencyNode> nodes(kNodes);
-    linkLatencyCycle(nodes.data(), kNodes, kBlock);
-
-    // The cycle starts with the node shuffled into position 0 of block 0.
-    const LatencyNode* p = &nodes[nodes[0].number];
-    std::vector<int> seen(kNodes, 0);
-    for (std::uint64_t step = 0; step < kNodes; ++step) {
-        const std::uint64_t index = indexOf(nodes, p);
-        ASSERT_LT(index, kNodes);
-        ++seen[index];
-        EXPECT_EQ(index / kBlock, step / kBlock) << "step " << step;
-        p = p->next;
-    }
-    EXPECT_EQ(p, &nodes[nodes[0].number]);
-    for (std::uint64_t i = 0; i < kNodes; ++i) EXPECT_EQ(seen[i], 1) << i;
-
-    // Shuffled, not in address order.
-    std::uint64_t inPlace = 0;
-    for (std::uint64_t i = 0; i < kBlock; ++i) inPlace += nodes[i].number == i;
-    EXPECT_LT(inPlace, kBlock / 4);
 }
 
 TEST_F(LatencyTest, ShuffleIsOneDrawPerNodeAfterSeed37) {
@@ -75,21 +52,76 @@ TEST_F(LatencyTest, ChaseOfAllNodesFromNodeZeroEndsAtNodeZero) {
     EXPECT_EQ(chasePointers(&nodes[0], 2 * kNodes + 1), nodes[0].next);
 }
 
-TEST_F(LatencyTest, BlockSizesGiveTheirBlockCountsAndLatencyRisesWithBlockSize) {
-    const LatencyRun small = runLatency(0, 16);
-    const LatencyRun medium = runLatency(0, 64);
-    const LatencyRun large = runLatency(0, 8192);
-    ASSERT_EQ(small.nodes, 8388608u);
-    EXPECT_EQ(small.nodes / small.blockNodes, 32768u);
-    EXPECT_EQ(small.blockNodes, 256u);
-    EXPECT_EQ(medium.nodes / medium.blockNodes, 8192u);
-    EXPECT_EQ(medium.blockNodes, 1024u);
-    EXPECT_EQ(large.nodes / large.blockNodes, 64u);
-    EXPECT_EQ(large.blockNodes, 131072u);
-    EXPECT_EQ(small.passes, 1);  // a 0-second run still makes one pass
-    EXPECT_GT(small.latency, 0.0);
-    // Loads scattered over 2048 pages miss in address translation as well.
-    EXPECT_GT(large.latency, small.latency);
+// The cycle each run chases, checked at its first chase in place of the
+// loads: from the node numbered first, every step stays in the block of its
+// position and the walk is back where it began after exactly count steps;
+// and block 0 is shuffled, not in address order.
+std::uint64_t expectedBlockNodes = 0;
+bool cycleChecked = false;
+std::vector<std::string> cycleFaults;
+LatencyNode* checkCycleAndChase(LatencyNode* nodeZero, std::uint64_t count) {
+    if (cycleChecked) return vxtest::virtualChase(nodeZero, count);
+    cycleChecked = true;
+    const LatencyNode* first = nodeZero + nodeZero->number;
+    const LatencyNode* p = first;
+    for (std::uint64_t step = 0; step < count; ++step) {
+        if (step > 0 && p == first) {
+            cycleFaults.push_back("back at the start after " + std::to_string(step));
+            break;
+        }
+        const auto index = static_cast<std::uint64_t>(p - nodeZero);
+        if (index >= count || index / expectedBlockNodes != step / expectedBlockNodes) {
+            cycleFaults.push_back("step " + std::to_string(step) + " at node " +
+                                  std::to_string(index));
+            break;
+        }
+        p = p->next;
+    }
+    if (p != first) cycleFaults.push_back("not back at the start");
+    std::uint64_t inPlace = 0;
+    for (std::uint64_t i = 0; i < expectedBlockNodes; ++i) inPlace += nodeZero[i].number == i;
+    if (inPlace >= expectedBlockNodes / 4) cycleFaults.push_back("block 0 not shuffled");
+    return vxtest::virtualChase(nodeZero, count);
+}
+
+TEST_F(LatencyTest, EachBlockSizeChasesOneCycleOfItsBlocksAndTimesOnlyTheChase) {
+    vxtest::ScopedVirtualClock clock;
+    vxtest::virtualCosts.realLoops = false;  // the check walks the cycle instead
+    MemoryTestSeams seams = memoryTestSeams();
+    seams.chase = checkCycleAndChase;
+    setMemoryTestSeamsForTesting(seams);
+    // The virtual chase costs 5, 7 and 12 ns a load in the three runs.
+    const struct {
+        std::int32_t seconds, blockKiB;
+        std::uint64_t blockNodes;
+        std::int32_t passes;
+        double nanoseconds;
+    } table[] = {
+        {1, 16, 256, 24, 5.0},  // 24 passes of 41.9 ms reach 1 s
+        {0, 64, 1024, 1, 7.0},
+        {0, 8192, 131072, 1, 12.0},
+    };
+    for (const auto& row : table) {
+        vxtest::threadLog.clear();
+        expectedBlockNodes = row.blockNodes;
+        cycleChecked = false;
+        cycleFaults.clear();
+        const LatencyRun run = runLatency(row.seconds, row.blockKiB);
+        EXPECT_EQ(run.nodes, 8388608u);
+        EXPECT_EQ(run.blockNodes, row.blockNodes);
+        EXPECT_TRUE(cycleChecked);
+        EXPECT_EQ(cycleFaults, std::vector<std::string>{}) << row.blockKiB;
+        // Linked before the clock starts; one clock reading per pass of
+        // every node.
+        std::vector<std::string> steps = {"link 8388608", "clock"};
+        for (int pass = 0; pass < row.passes; ++pass) {
+            steps.insert(steps.end(), {"chase 8388608", "clock"});
+        }
+        EXPECT_EQ(vxtest::virtualLog(), steps) << row.blockKiB;
+        EXPECT_EQ(run.passes, row.passes);
+        // The divisor is 1e-9 in single precision, not 1e-9.
+        EXPECT_DOUBLE_EQ(run.latency, row.nanoseconds / 0.9999999717180685) << row.blockKiB;
+    }
 }
 
 TEST_F(LatencyTest, WithoutFullBufferUses128MiBAndSixtyFourKiBBlocks) {
@@ -105,9 +137,16 @@ TEST_F(LatencyTest, WithoutFullBufferUses128MiBAndSixtyFourKiBBlocks) {
     EXPECT_GT(run.latency, 0.0);
 }
 
-TEST_F(LatencyTest, NoBufferGivesZero) {
-    setAllocationHookForTesting([](std::size_t) { return false; });
+TEST_F(LatencyTest, NoBufferOrNoBlockGivesZero) {
+    int asked = 0;
+    setAllocationHookForTesting([&asked](std::size_t) {
+        ++asked;
+        return false;
+    });
     EXPECT_EQ(measureLatency(0, 16), 0.0);
+    EXPECT_EQ(asked, 2);
+    setAllocationHookForTesting({});
+    EXPECT_EQ(measureLatency(0, 0), 0.0);  // blocks of no nodes: nothing allocated or chased
 }
 
 TEST_F(LatencyTest, OneFailedRunLeavesTheLatencyResultUntouched) {

@@ -1,13 +1,24 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "memory/memory_internal.h"
+#include "memory_test_seams.h"
 #include "state/baseline.h"
 #include "state/worker_sync_area.h"
+#include "velocitrix/engine.h"
 
 namespace {
 
@@ -16,11 +27,12 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // A stand-in worker that prepares nothing: ready, wait for go, post 1.0.
+// It yields while it waits, so that hundreds of them cannot keep the
+// threads still to be created from running.
 void quickWorker(std::int32_t, float, std::int32_t worker) {
     WorkerSyncArea area = currentWorkerSyncArea();
     area.setReady(worker, true);
-    while (!area.go() && !area.abort()) {
-    }
+    while (!area.go() && !area.abort()) std::this_thread::yield();
     if (!area.abort()) area.setResult(worker, 1.0);
 }
 
@@ -29,6 +41,7 @@ protected:
     void TearDown() override {
         setThreadedReadWorkerForTesting({});
         setAllocationHookForTesting({});
+        setMemoryTestSeamsForTesting({});
     }
     Baseline baseline_;  // maps the area the test uses
 };
@@ -57,18 +70,44 @@ TEST_F(ThreadedReadTest, ThreadCountsHalveDownToOne) {
     EXPECT_TRUE(threadedReadCounts(0).empty());
 }
 
+// What each test thread's timed part did, and whether it read the clock
+// before the go flag.
+std::vector<std::string> threadLogs[8];
+std::atomic<bool> clockBeforeGo{false};
+thread_local bool isTestThread = false;
+
+std::int64_t clockAfterGo() {
+    if (isTestThread && !currentWorkerSyncArea().go()) clockBeforeGo = true;
+    return vxtest::virtualClock();
+}
+
 TEST_F(ThreadedReadTest, SumsTheRatesOfThreadsReleasedTogether) {
+    vxtest::ScopedVirtualClock clock;
+    MemoryTestSeams seams = memoryTestSeams();
+    seams.clock = clockAfterGo;
+    setMemoryTestSeamsForTesting(seams);
+    clockBeforeGo = false;
+    setThreadedReadWorkerForTesting([](std::int32_t share, float seconds, std::int32_t worker) {
+        isTestThread = true;
+        threadedReadWorker(share, seconds, worker);
+        threadLogs[worker] = vxtest::virtualLog();
+    });
     WorkerSyncArea area = currentWorkerSyncArea();
     area.setResult(8, 123.0);  // beyond the threads of this run: not summed
-    const auto start = std::chrono::steady_clock::now();
-    const double total = testThreadedRead(1, 8);
-    EXPECT_GE(secondsSince(start), 1.0);
-    double sum = 0.0;
+
+    const double total = testThreadedRead(0, 8);
+
+    // Each thread filled its 64 MiB before the go flag, then timed one group
+    // of 17 passes over its 8,388,608 words at 2 ns a word: 8 bytes per
+    // 2 ns is 3814.697265625 MiB/s, counted eight times.
+    EXPECT_FALSE(clockBeforeGo.load());
     for (int i = 0; i < 8; ++i) {
-        EXPECT_GT(area.result(i), 0.0) << i;
-        sum += area.result(i);
+        EXPECT_EQ(threadLogs[i], (std::vector<std::string>{"fill 67108864", "clock",
+                                                           "read 8388608 x17", "clock"}))
+            << i;
+        EXPECT_EQ(area.result(i), 3814.697265625) << i;
     }
-    EXPECT_EQ(total, sum);
+    EXPECT_EQ(total, 8 * 3814.697265625);
     EXPECT_FALSE(area.abort());
 }
 
@@ -112,6 +151,10 @@ TEST_F(ThreadedReadTest, RealAllocationFailureGivesZero) {
     EXPECT_EQ(testThreadedRead(3, 2), 0.0);
 }
 
+// A clock that moves 1 ms at every reading.
+std::atomic<std::int64_t> clockReadings{0};
+std::int64_t millisecondTicks() { return 1000000000 + 1000000 * clockReadings++; }
+
 TEST_F(ThreadedReadTest, ThreadThatNeverGetsReadyEndsTheWaitAtTheBound) {
     setThreadedReadWorkerForTesting([](std::int32_t share, float seconds, std::int32_t worker) {
         if (worker == 0) {
@@ -123,13 +166,101 @@ TEST_F(ThreadedReadTest, ThreadThatNeverGetsReadyEndsTheWaitAtTheBound) {
         }
         quickWorker(share, seconds, worker);
     });
+    MemoryTestSeams seams;
+    seams.clock = millisecondTicks;
+    setMemoryTestSeamsForTesting(seams);
     EXPECT_EQ(workerWaitBoundNanoseconds(0), 10000000000LL);
+    EXPECT_EQ(workerWaitBoundNanoseconds(2), 20000000000LL);
     EXPECT_EQ(workerWaitBoundNanoseconds(6), 60000000000LL);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(testThreadedRead(0, 3), 0.0);
-    const double elapsed = secondsSince(start);
-    EXPECT_GE(elapsed, 10.0);
-    EXPECT_LT(elapsed, 15.0);
+    for (const auto& [seconds, readings] : {std::pair{0, 10002}, std::pair{2, 20002}}) {
+        clockReadings = 0;
+        EXPECT_EQ(testThreadedRead(seconds, 3), 0.0);
+        // One reading forms the deadline, then one per turn until a reading
+        // lies beyond the bound.
+        EXPECT_EQ(clockReadings.load(), readings) << seconds;
+    }
+}
+
+// What the child process of the test below saw.
+struct StartFailureReport {
+    int hookCalls;
+    int workersStarted;
+    int workersReturnedByThen;  // when runTest returned
+    double slot;
+    double memoryMark;
+};
+StartFailureReport* report = nullptr;
+constexpr int kCannotDropPrivileges = 3;
+std::atomic<int> workersStarted{0};
+std::atomic<int> workersReturned{0};
+
+// Before the sixth thread, no user may create another process or thread.
+void limitThreadsAtTheSixth(std::int32_t worker) {
+    ++report->hookCalls;
+    const rlimit none{0, 0};
+    if (worker == 5) setrlimit(RLIMIT_NPROC, &none);
+}
+
+TEST_F(ThreadedReadTest, RunShortOfThreadsFailsTheTestWithItsReason) {
+    void* shared = mmap(nullptr, sizeof(StartFailureReport), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    report = new (shared) StartFailureReport{};
+    const std::unique_ptr<StartFailureReport, void (*)(StartFailureReport*)> unmap(
+        report, [](StartFailureReport* mapped) { munmap(mapped, sizeof(StartFailureReport)); });
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Baseline* baseline = createBaseline();
+        // The process limit binds only a user without privileges.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(kCannotDropPrivileges);
+        dup2(errors[1], STDERR_FILENO);
+        baseline->numLogicals = 8;
+        for (int id = 9; id <= 14; ++id) baseline->results[id] = 100.0 + id;
+        baseline->memoryMark = 777.0;
+        setThreadedReadWorkerForTesting([](std::int32_t share, float seconds, std::int32_t worker) {
+            ++workersStarted;
+            quickWorker(share, seconds, worker);
+            ++workersReturned;
+        });
+        MemoryTestSeams seams;
+        seams.beforeThreadStart = limitThreadsAtTheSixth;
+        setMemoryTestSeamsForTesting(seams);
+        runTest(baseline, 15);
+        *report = {report->hookCalls, workersStarted.load(), workersReturned.load(),
+                   baseline->results[15], baseline->memoryMark};
+        _exit(0);  // no exit handlers: the leak checker would need a thread
+    }
+    close(errors[1]);
+    int status = -1;
+    pid_t ended = 0;
+    for (int turn = 0; turn < 3000 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++turn) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    char text[256] = {};
+    const ssize_t length = read(errors[0], text, sizeof(text) - 1);
+    close(errors[0]);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotDropPrivileges) {
+        GTEST_SKIP() << "root without the right to become another user";
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // Five threads started and were released by the abort and joined; the
+    // smaller runs were not tried; slot and mark show no figure.
+    EXPECT_EQ(report->hookCalls, 6);
+    EXPECT_EQ(report->workersStarted, 5);
+    EXPECT_EQ(report->workersReturnedByThen, 5);
+    EXPECT_EQ(report->slot, 0.0);
+    EXPECT_EQ(report->memoryMark, 0.0);
+    EXPECT_EQ(std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0),
+              "Error: Cannot create test thread 6 of 8 (Resource temporarily unavailable)\n");
 }
 
 }  // namespace
