@@ -11,6 +11,7 @@
 #include "memory_test_seams.h"
 #include "platform/sysctl.h"
 #include "state/baseline.h"
+#include "state/worker_group.h"
 #include "test_support.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 class MemoryDispatchTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        setDatabaseForkHookForTesting({});
+        workerGroupSeamsForTesting() = {};
         setAllocationHookForTesting({});
         platform::setSystemRootForTesting("");
         fs::remove_all(root_);
@@ -48,10 +49,10 @@ std::size_t largestBuffer = 0;
 TEST_F(MemoryDispatchTest, EveryIdReachesItsOwnTestAndAddsItsFigure) {
     vxtest::writeFile(root_ / "proc" / "meminfo", "MemFree: 1048576 kB\nMemAvailable: 2097152 kB\n");
     platform::setSystemRootForTesting(root_.string());
-    setDatabaseForkHookForTesting([](std::int32_t worker) {
+    workerGroupSeamsForTesting().allowFork = [](int worker) {
         databaseForks.push_back(worker);
         return false;
-    });
+    };
     setAllocationHookForTesting([](std::size_t bytes) { return bytes <= largestBuffer; });
     vxtest::ScopedVirtualClock clock;
     vxtest::virtualCosts.realLoops = false;
