@@ -204,6 +204,19 @@ TEST_F(EncryptionCallsTest, PhasesTimeOnlyTheOperationsTheyCount) {
         }
         EXPECT_EQ(vxtest::debugMessages(), expected);
     }
+
+    // A worker index outside the area's 256 slots writes no slot (neither
+    // past the mapping nor into the neighbouring matrix slots) and the
+    // figure is still the mean of the rates.
+    for (const std::int32_t worker : {-1, 256}) {
+        SetUp();
+        markSlots(area, {255});
+        for (int slot = 2; slot < 5; ++slot) area.setMatrixResult(255, slot, kUntouched);
+        const double figure = EncryptionTest(0, worker);
+        EXPECT_DOUBLE_EQ(figure, (kBatchBytes / 0.4 + kBatchBytes / 0.3 + kBatchBytes / 0.6) / 3.0);
+        for (int slot = 0; slot < 3; ++slot) EXPECT_EQ(area.encryptionResult(255, slot), kUntouched);
+        for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(255, slot), kUntouched);
+    }
 }
 
 // A library exception or any other exception in a phase is reported on
