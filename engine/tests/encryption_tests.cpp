@@ -72,6 +72,12 @@ void step(const std::string& word) {
     gSteps += word + ((kind == 'E' || kind == 'H' || kind == 'V') ? "1" : "");
 }
 
+// One operation is one pass over the whole block the phase drew last.
+void expectWholeBuffer(const CryptoPP::byte* data, std::size_t bytes) {
+    EXPECT_EQ(data, gBuffer);
+    EXPECT_EQ(bytes, 1048576u);
+}
+
 void failIfPlanted(char kind) {
     if (gFailing != kind) return;
     if (gFailure == Failure::kLibrary) {
@@ -103,16 +109,14 @@ protected:
         };
         calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer, std::size_t n) {
             step("E");
-            EXPECT_EQ(buffer, gBuffer);
-            EXPECT_EQ(n, kBufferBytes);
+            expectWholeBuffer(buffer, n);
             failIfPlanted('E');
             cipher.ProcessData(buffer, buffer, n);
             SteppedClock::step = kAesStep;
         };
         calls.hash = [](CryptoPP::HashTransformation& hash, const CryptoPP::byte* buffer, std::size_t n) {
             step("H");
-            EXPECT_EQ(buffer, gBuffer);
-            EXPECT_EQ(n, kBufferBytes);
+            expectWholeBuffer(buffer, n);
             failIfPlanted('H');
             hash.Update(buffer, n);
             SteppedClock::step = kShaStep;
@@ -120,8 +124,7 @@ protected:
         calls.sign = [](const CryptoPP::PK_Signer& signer, CryptoPP::RandomNumberGenerator& rng,
                         const CryptoPP::byte* message, std::size_t n, CryptoPP::byte* signature) {
             step("S");
-            EXPECT_EQ(message, gBuffer);
-            EXPECT_EQ(n, kBufferBytes);
+            expectWholeBuffer(message, n);
             gSignature = signature;
             gSignatureBytes = signer.SignMessage(rng, message, n, signature);
             return gSignatureBytes;
@@ -129,8 +132,7 @@ protected:
         calls.verify = [](const CryptoPP::PK_Verifier& verifier, const CryptoPP::byte* message,
                           std::size_t n, const CryptoPP::byte* signature, std::size_t signatureBytes) {
             step("V");
-            EXPECT_EQ(message, gBuffer);
-            EXPECT_EQ(n, kBufferBytes);
+            expectWholeBuffer(message, n);
             EXPECT_EQ(signature, gSignature);
             EXPECT_EQ(signatureBytes, gSignatureBytes);
             failIfPlanted('V');

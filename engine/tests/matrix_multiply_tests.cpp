@@ -179,8 +179,7 @@ TEST_F(MatrixCallsTest, HarnessTimesOnlyTheKernelCallsItCounts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
-        gSteps.clear();
-        resetCapture();
+        SetUp();
         SteppedClock::reset(c.step);
         const double score = RunMatrixKernel(
             [](const Matrix4f& m, const Vec4f* in, Vec4f* out, std::int32_t n) {
