@@ -38,6 +38,10 @@ CompressionCalls defaultCompressionCalls() {
     CompressionCalls calls;
     calls.clock = nowNanoseconds;
     calls.fill = fillText;
+    calls.makeCompressor = [](std::string& output) -> std::unique_ptr<CryptoPP::BufferedTransformation> {
+        return std::make_unique<CryptoPP::Gzip>(new CryptoPP::StringSink(output), kDeflateLevel,
+                                                kLog2WindowSize, true);
+    };
     calls.compress = [](CryptoPP::BufferedTransformation& compressor, const unsigned char* text,
                         std::size_t bytes) { compressor.Put2(text, bytes, 0, true); };
     return calls;
@@ -66,8 +70,7 @@ double NewCompressData(std::int32_t seconds) {
         // the compressor carries its window and pending output from pass to
         // pass and the gzip trailer is never written; emptying the output
         // after each pass bounds memory by one pass's output.
-        CryptoPP::Gzip gzip(new CryptoPP::StringSink(output), kDeflateLevel, kLog2WindowSize,
-                            true);
+        const std::unique_ptr<CryptoPP::BufferedTransformation> gzip = calls.makeCompressor(output);
         start = calls.clock();
         const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000LL;
         // The clock is read after every second pass only, so a call costs at
@@ -75,7 +78,7 @@ double NewCompressData(std::int32_t seconds) {
         std::uint64_t passes = 0;
         for (;;) {
             calls.fill(text.get(), kTextBytes);
-            calls.compress(gzip, text.get(), kTextBytes);
+            calls.compress(*gzip, text.get(), kTextBytes);
             totalSize += output.size();
             output.clear();
             charsEncoded += static_cast<double>(kTextBytes);

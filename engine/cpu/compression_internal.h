@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 // Pieces of the compression test shared with its unit tests.
 
@@ -24,6 +26,9 @@ void fillText(unsigned char* text, std::size_t bytes);
 struct CompressionCalls {
     std::int64_t (*clock)();                              // nowNanoseconds
     void (*fill)(unsigned char* text, std::size_t bytes);  // fillText
+    // The gzip compressor (deflate level 6, 2^15 window, uncompressible data
+    // detected) appending to output through a string sink it owns.
+    std::unique_ptr<CryptoPP::BufferedTransformation> (*makeCompressor)(std::string& output);
     // Put2(text, bytes, message end 0, blocking): the stream is never finished.
     void (*compress)(CryptoPP::BufferedTransformation& compressor, const unsigned char* text,
                      std::size_t bytes);

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -106,8 +107,8 @@ double aesPhase(double phaseNanoseconds, std::int32_t worker) {
         calls.draw(pool, iv, sizeof(iv));
         calls.draw(pool, buffer, buffer.size());
     }
-    // Full-block (16-byte) feedback, the mode's default.
-    CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption cipher(key, key.size(), iv);
+    const std::unique_ptr<CryptoPP::StreamTransformation> cipher =
+        calls.makeCipher(key, key.size(), iv);
 
     const std::int64_t start = calls.clock();
     const std::int64_t deadline = deadlineAfter(start, phaseNanoseconds);
@@ -116,7 +117,7 @@ double aesPhase(double phaseNanoseconds, std::int32_t worker) {
     do {
         // In place, with the feedback state running on: each pass encrypts
         // the previous pass's output.
-        for (int i = 0; i < kOperationsPerBatch; ++i) calls.encrypt(cipher, buffer, buffer.size());
+        for (int i = 0; i < kOperationsPerBatch; ++i) calls.encrypt(*cipher, buffer, buffer.size());
         now = calls.clock();
         bytes += kBatchBytes;
     } while (now <= deadline);
@@ -223,6 +224,11 @@ EncryptionCalls defaultEncryptionCalls() {
     calls.clock = nowNanoseconds;
     calls.draw = [](CryptoPP::RandomNumberGenerator& pool, CryptoPP::byte* block,
                     std::size_t bytes) { pool.GenerateBlock(block, bytes); };
+    // Full-block (16-byte) feedback, the mode's default.
+    calls.makeCipher = [](const CryptoPP::byte* key, std::size_t keyBytes, const CryptoPP::byte* iv)
+        -> std::unique_ptr<CryptoPP::StreamTransformation> {
+        return std::make_unique<CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption>(key, keyBytes, iv);
+    };
     calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer,
                        std::size_t bytes) { cipher.ProcessData(buffer, buffer, bytes); };
     calls.hash = [](CryptoPP::HashTransformation& hash, const CryptoPP::byte* buffer,

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace encryption {
 
@@ -18,6 +19,10 @@ struct EncryptionCalls {
     std::int64_t (*clock)();  // nowNanoseconds
     // Test data: GenerateBlock of the phase's seeded pool.
     void (*draw)(CryptoPP::RandomNumberGenerator& pool, CryptoPP::byte* block, std::size_t bytes);
+    // The AES-128 encryption in CFB mode with full-block feedback, keyed.
+    std::unique_ptr<CryptoPP::StreamTransformation> (*makeCipher)(const CryptoPP::byte* key,
+                                                                   std::size_t keyBytes,
+                                                                   const CryptoPP::byte* iv);
     // ProcessData in place: output = input = buffer.
     void (*encrypt)(CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer,
                     std::size_t bytes);

@@ -83,8 +83,8 @@ TEST(NewCompressData, PastDeadlineStillRunsTwoPasses) {
     EXPECT_NEAR(result, 8388608.0 / elapsed, result * 1e-5);
 }
 
-// Every call the test makes through the seam, in order: C clock read,
-// F text filled, P pass compressed.
+// Every call the test makes through the seam, in order: G compressor made,
+// C clock read, F text filled, P pass compressed.
 class CompressionCallsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -96,6 +96,17 @@ protected:
         calls.clock = [] {
             steps += 'C';
             return SteppedClock::read();
+        };
+        calls.makeCompressor = [](std::string& output) {
+            steps += 'G';
+            auto made = defaultCompressionCalls().makeCompressor(output);
+            const auto* gzip = dynamic_cast<const CryptoPP::Gzip*>(made.get());
+            EXPECT_NE(gzip, nullptr);
+            if (gzip != nullptr) {
+                EXPECT_EQ(gzip->GetDeflateLevel(), 6);
+                EXPECT_EQ(gzip->GetLog2WindowSize(), 15);
+            }
+            return made;
         };
         calls.fill = [](unsigned char* buffer, std::size_t bytes) {
             steps += 'F';
@@ -142,8 +153,8 @@ TEST_F(CompressionCallsTest, TimesTheRegenerationAndCompressionOfEveryPass) {
         double elapsed;
     };
     const Case cases[] = {
-        {1, 600000000, "CFPFPCFPFPC", 4, 1.2},
-        {0, 250000000, "CFPFPC", 2, 0.25},
+        {1, 600000000, "GCFPFPCFPFPC", 4, 1.2},
+        {0, 250000000, "GCFPFPC", 2, 0.25},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
@@ -169,7 +180,7 @@ TEST_F(CompressionCallsTest, LibraryExceptionIsReportedAndScoresZero) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Debug: [CompressData] Exception: planted failure\n");
     EXPECT_EQ(result, 0.0);
-    EXPECT_EQ(steps, "CFP");
+    EXPECT_EQ(steps, "GCFP");
     EXPECT_TRUE(log.messages().empty());
 }
 

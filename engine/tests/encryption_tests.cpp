@@ -48,7 +48,7 @@ const std::string kLabels[3] = {
 };
 
 // Every call the phases make through the seam, in order, as one word each:
-// C clock read, D<bytes> drawn from the pool, S signed, and runs of E
+// C clock read, D<bytes> drawn from the pool, M cipher made, S signed, and runs of E
 // (encrypt), H (hash) and V (verify) written with their length, "E10".
 std::string gSteps;
 const CryptoPP::byte* gBuffer = nullptr;  // the last 1 MiB block drawn
@@ -116,6 +116,11 @@ protected:
             step("D" + std::to_string(n));
             pool.GenerateBlock(block, n);
             if (n == kBufferBytes) gBuffer = block;
+        };
+        calls.makeCipher = [](const CryptoPP::byte* key, std::size_t keyBytes, const CryptoPP::byte* iv) {
+            step("M");
+            EXPECT_EQ(keyBytes, 16u);
+            return encryption::defaultEncryptionCalls().makeCipher(key, keyBytes, iv);
         };
         calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer, std::size_t n) {
             step("E");
@@ -197,7 +202,7 @@ TEST_F(EncryptionCallsTest, PhasesTimeOnlyTheOperationsTheyCount) {
         vxtest::ScopedDebugLogging logging;
         const double figure = EncryptionTest(c.seconds, 5);
 
-        EXPECT_EQ(gSteps, "D16 D16 D1048576 " + batches('E', c.batches[0]) + " D1048576 " +
+        EXPECT_EQ(gSteps, "D16 D16 D1048576 M " + batches('E', c.batches[0]) + " D1048576 " +
                               batches('H', c.batches[1]) + " D1048576 S " +
                               batches('V', c.batches[2]));
         double rates[3];

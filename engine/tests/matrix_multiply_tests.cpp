@@ -33,7 +33,13 @@ struct Capture {
 };
 Capture gCapture;
 
+// A harness that never reads its clock again would loop for ever: the
+// kernels the tests hand it end the test after far more calls than any case
+// makes.
+constexpr std::int64_t kRunawayCalls = 10000000;
+
 void captureKernel(const Matrix4f& matrix, const Vec4f* in, Vec4f* out, std::int32_t count) {
+    if (gCapture.calls >= kRunawayCalls) throw std::runtime_error("runaway loop");
     if (gCapture.calls++ == 0) {
         gCapture.matrix = Matrix4f(matrix, false);
         gCapture.inputs.assign(in, in + count);
@@ -94,10 +100,6 @@ int gAllocations = 0;
 long gKernelSteps = 0;
 std::vector<void*> gAllocated;
 std::vector<void*> gReleased;
-
-// A harness that never reads its clock again would loop for ever: the
-// kernel stand-ins end the test after far more calls than any case makes.
-constexpr long kRunawayCalls = 10000000;
 
 void step(char letter) {
     if (letter == 'K' && ++gKernelSteps > kRunawayCalls) throw std::runtime_error("runaway loop");
