@@ -38,7 +38,8 @@ CompressionCalls defaultCompressionCalls() {
     CompressionCalls calls;
     calls.clock = nowNanoseconds;
     calls.fill = fillText;
-    calls.makeCompressor = [](std::string& output) -> std::unique_ptr<CryptoPP::BufferedTransformation> {
+    calls.makeCompressor =
+        [](std::string& output) -> std::unique_ptr<CryptoPP::BufferedTransformation> {
         return std::make_unique<CryptoPP::Gzip>(new CryptoPP::StringSink(output), kDeflateLevel,
                                                 kLog2WindowSize, true);
     };
