@@ -34,6 +34,22 @@ void fillText(unsigned char* text, std::size_t bytes) {
     }
 }
 
+CompressionCalls defaultCompressionCalls() {
+    CompressionCalls calls;
+    calls.clock = nowNanoseconds;
+    calls.fill = fillText;
+    calls.makeCompressor =
+        [](std::string& output) -> std::unique_ptr<CryptoPP::BufferedTransformation> {
+        return std::make_unique<CryptoPP::Gzip>(new CryptoPP::StringSink(output), kDeflateLevel,
+                                                kLog2WindowSize, true);
+    };
+    calls.compress = [](CryptoPP::BufferedTransformation& compressor, const unsigned char* text,
+                        std::size_t bytes) { compressor.Put2(text, bytes, 0, true); };
+    return calls;
+}
+
+CompressionCalls compressionCalls = defaultCompressionCalls();
+
 }  // namespace compression
 
 double NewCompressData(std::int32_t seconds) {
@@ -44,6 +60,7 @@ double NewCompressData(std::int32_t seconds) {
     std::unique_ptr<unsigned char[]> text(new (std::nothrow) unsigned char[kTextBytes]);
     if (!text) return 0.0;
 
+    const CompressionCalls calls = compressionCalls;
     std::string output;
     double charsEncoded = 0.0;
     std::uint64_t totalSize = 0;
@@ -54,22 +71,21 @@ double NewCompressData(std::int32_t seconds) {
         // the compressor carries its window and pending output from pass to
         // pass and the gzip trailer is never written; emptying the output
         // after each pass bounds memory by one pass's output.
-        CryptoPP::Gzip gzip(new CryptoPP::StringSink(output), kDeflateLevel, kLog2WindowSize,
-                            true);
-        start = nowNanoseconds();
+        const std::unique_ptr<CryptoPP::BufferedTransformation> gzip = calls.makeCompressor(output);
+        start = calls.clock();
         const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1000000000LL;
         // The clock is read after every second pass only, so a call costs at
         // least two passes.
         std::uint64_t passes = 0;
         for (;;) {
-            fillText(text.get(), kTextBytes);
-            gzip.Put2(text.get(), kTextBytes, 0, true);
+            calls.fill(text.get(), kTextBytes);
+            calls.compress(*gzip, text.get(), kTextBytes);
             totalSize += output.size();
             output.clear();
             charsEncoded += static_cast<double>(kTextBytes);
             ++passes;
             if (passes % 2 != 0) continue;
-            now = nowNanoseconds();
+            now = calls.clock();
             if (now > deadline) break;
         }
     } catch (const CryptoPP::Exception& e) {

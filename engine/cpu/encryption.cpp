@@ -18,10 +18,12 @@
 
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "cpu/cpu_tests.h"
+#include "cpu/encryption_internal.h"
 #include "state/clock_log.h"
 #include "state/worker_sync_area.h"
 
@@ -50,6 +52,8 @@ constexpr int kEcdsaSlot = 2;
 using Ecdsa = CryptoPP::ECDSA<CryptoPP::ECP, CryptoPP::SHA256>;
 
 void seedPool(CryptoPP::RandomPool& pool) { pool.IncorporateEntropy(kPoolSeed, sizeof(kPoolSeed)); }
+
+using encryption::encryptionCalls;
 
 // Writes one sub-result; a worker index outside the area's 256 slots (which
 // the runner never hands out) writes nothing rather than past the mapping.
@@ -95,27 +99,26 @@ double aesPhase(double phaseNanoseconds, std::int32_t worker) {
     CryptoPP::SecByteBlock key(kAesKeyBytes);
     CryptoPP::byte iv[CryptoPP::AES::BLOCKSIZE];
     CryptoPP::SecByteBlock buffer(kBufferBytes);
+    const encryption::EncryptionCalls calls = encryptionCalls;
     {
         CryptoPP::RandomPool pool;
         seedPool(pool);
-        pool.GenerateBlock(key, key.size());
-        pool.GenerateBlock(iv, sizeof(iv));
-        pool.GenerateBlock(buffer, buffer.size());
+        calls.draw(pool, key, key.size());
+        calls.draw(pool, iv, sizeof(iv));
+        calls.draw(pool, buffer, buffer.size());
     }
-    // Full-block (16-byte) feedback, the mode's default.
-    CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption cipher(key, key.size(), iv);
+    const std::unique_ptr<CryptoPP::StreamTransformation> cipher =
+        calls.makeCipher(key, key.size(), iv);
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.clock();
     const std::int64_t deadline = deadlineAfter(start, phaseNanoseconds);
     std::int64_t bytes = 0;
     std::int64_t now;
     do {
         // In place, with the feedback state running on: each pass encrypts
         // the previous pass's output.
-        for (int i = 0; i < kOperationsPerBatch; ++i) {
-            cipher.ProcessData(buffer, buffer, buffer.size());
-        }
-        now = nowNanoseconds();
+        for (int i = 0; i < kOperationsPerBatch; ++i) calls.encrypt(*cipher, buffer, buffer.size());
+        now = calls.clock();
         bytes += kBatchBytes;
     } while (now <= deadline);
 
@@ -129,20 +132,21 @@ double aesPhase(double phaseNanoseconds, std::int32_t worker) {
 double shaPhase(double phaseNanoseconds, std::int32_t worker) {
     CryptoPP::SHA256 hash;
     CryptoPP::SecByteBlock buffer(kBufferBytes);
+    const encryption::EncryptionCalls calls = encryptionCalls;
     {
         CryptoPP::RandomPool pool;
         seedPool(pool);
-        pool.GenerateBlock(buffer, buffer.size());
+        calls.draw(pool, buffer, buffer.size());
     }
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.clock();
     const std::int64_t deadline = deadlineAfter(start, phaseNanoseconds);
     std::int64_t bytes = 0;
     std::int64_t now;
     do {
         // One running hash; the digest is never finalised.
-        for (int i = 0; i < kOperationsPerBatch; ++i) hash.Update(buffer, buffer.size());
-        now = nowNanoseconds();
+        for (int i = 0; i < kOperationsPerBatch; ++i) calls.hash(hash, buffer, buffer.size());
+        now = calls.clock();
         bytes += kBatchBytes;
     } while (now <= deadline);
 
@@ -158,10 +162,11 @@ double ecdsaPhase(double phaseNanoseconds, std::int32_t worker) {
     Ecdsa::PrivateKey privateKey;
     Ecdsa::PublicKey publicKey;
     const CryptoPP::Integer exponent(kPrivateExponent);
+    const encryption::EncryptionCalls calls = encryptionCalls;
     {
         CryptoPP::RandomPool pool;
         seedPool(pool);
-        pool.GenerateBlock(message, message.size());
+        calls.draw(pool, message, message.size());
     }
 
     const CryptoPP::OID curve = CryptoPP::ASN1::certicom_ellipticCurve() + kSecp128r2Arc;
@@ -180,10 +185,10 @@ double ecdsaPhase(double phaseNanoseconds, std::int32_t worker) {
     CryptoPP::AutoSeededRandomPool signingRng(false, 32);
     CryptoPP::SecByteBlock signature(nullptr, signer.MaxSignatureLength());  // zeroed
     const std::size_t signatureLength =
-        signer.SignMessage(signingRng, message, message.size(), signature);
+        calls.sign(signer, signingRng, message, message.size(), signature);
     signature.resize(signatureLength);
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.clock();
     const std::int64_t deadline = deadlineAfter(start, phaseNanoseconds);
     std::int64_t bytes = 0;
     std::int64_t verifications = 0;
@@ -191,14 +196,12 @@ double ecdsaPhase(double phaseNanoseconds, std::int32_t worker) {
     std::int64_t now;
     do {
         for (int i = 0; i < kOperationsPerBatch; ++i) {
-            successes += verifier.VerifyMessage(message, message.size(), signature,
-                                                signature.size())
-                             ? 1
-                             : 0;
+            successes +=
+                calls.verify(verifier, message, message.size(), signature, signature.size()) ? 1 : 0;
         }
         verifications += kOperationsPerBatch;
         bytes += kBatchBytes;
-        now = nowNanoseconds();
+        now = calls.clock();
     } while (now <= deadline);
 
     // A verification that failed means the phase did not do the work it
@@ -213,6 +216,38 @@ double ecdsaPhase(double phaseNanoseconds, std::int32_t worker) {
 }
 
 }  // namespace
+
+namespace encryption {
+
+EncryptionCalls defaultEncryptionCalls() {
+    EncryptionCalls calls;
+    calls.clock = nowNanoseconds;
+    calls.draw = [](CryptoPP::RandomNumberGenerator& pool, CryptoPP::byte* block,
+                    std::size_t bytes) { pool.GenerateBlock(block, bytes); };
+    // Full-block (16-byte) feedback, the mode's default.
+    calls.makeCipher = [](const CryptoPP::byte* key, std::size_t keyBytes, const CryptoPP::byte* iv)
+        -> std::unique_ptr<CryptoPP::StreamTransformation> {
+        return std::make_unique<CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption>(key, keyBytes, iv);
+    };
+    calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer,
+                       std::size_t bytes) { cipher.ProcessData(buffer, buffer, bytes); };
+    calls.hash = [](CryptoPP::HashTransformation& hash, const CryptoPP::byte* buffer,
+                    std::size_t bytes) { hash.Update(buffer, bytes); };
+    calls.sign = [](const CryptoPP::PK_Signer& signer, CryptoPP::RandomNumberGenerator& rng,
+                    const CryptoPP::byte* message, std::size_t bytes, CryptoPP::byte* signature) {
+        return signer.SignMessage(rng, message, bytes, signature);
+    };
+    calls.verify = [](const CryptoPP::PK_Verifier& verifier, const CryptoPP::byte* message,
+                      std::size_t bytes, const CryptoPP::byte* signature,
+                      std::size_t signatureBytes) {
+        return verifier.VerifyMessage(message, bytes, signature, signatureBytes);
+    };
+    return calls;
+}
+
+EncryptionCalls encryptionCalls = defaultEncryptionCalls();
+
+}  // namespace encryption
 
 double EncryptionTest(std::int32_t seconds, std::int32_t workerIndex) {
     // Each phase gets a third of the duration; computed once for all three.

@@ -53,7 +53,9 @@ Vec4f* gOutputs = nullptr;
 // Receives output values of every run so that the kernel work is kept.
 NullSink gMatrixSink;
 
-void fillMatrix(Matrix4f& matrix) {
+}  // namespace
+
+void FillHarnessMatrix(Matrix4f& matrix) {
     Minstd rng(kMatrixSeed);
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
@@ -64,7 +66,7 @@ void fillMatrix(Matrix4f& matrix) {
     }
 }
 
-void fillVectors(Vec4f* inputs, Vec4f* outputs) {
+void FillHarnessVectors(Vec4f* inputs, Vec4f* outputs) {
     Minstd rng(kVectorSeed);
     for (std::int32_t k = 0; k < kVectorCount; ++k) {
         float d[8];
@@ -74,7 +76,12 @@ void fillVectors(Vec4f* inputs, Vec4f* outputs) {
     }
 }
 
-}  // namespace
+MatrixCalls defaultMatrixCalls() {
+    return {nowNanoseconds,    posix_memalign,     std::free,           FillHarnessMatrix,
+            FillHarnessVectors, TransformVectorsScalar, TransformVectorsSimd};
+}
+
+MatrixCalls matrixCalls = defaultMatrixCalls();
 
 Matrix4f::Matrix4f(const Matrix4f& source, bool transpose) {
     for (int r = 0; r < 4; ++r) {
@@ -139,40 +146,41 @@ void TransformVectorsSimd(const Matrix4f& matrix, const Vec4f* in, Vec4f* out,
 }
 
 double RunMatrixKernel(MatrixKernel kernel, double seconds) {
-    fillMatrix(gMatrix);
+    const MatrixCalls calls = matrixCalls;
+    calls.fillMatrix(gMatrix);
 
     void* inputs = nullptr;
     void* outputs = nullptr;
-    if (posix_memalign(&inputs, 16, kArrayBytes) != 0) return 0.0;
-    if (posix_memalign(&outputs, 16, kArrayBytes) != 0) {
-        std::free(inputs);
+    if (calls.allocate(&inputs, 16, kArrayBytes) != 0) return 0.0;
+    if (calls.allocate(&outputs, 16, kArrayBytes) != 0) {
+        calls.release(inputs);
         return 0.0;
     }
     gInputs = static_cast<Vec4f*>(inputs);
     gOutputs = static_cast<Vec4f*>(outputs);
-    fillVectors(gInputs, gOutputs);
+    calls.fillVectors(gInputs, gOutputs);
 
-    const std::int64_t start = nowNanoseconds();
+    const std::int64_t start = calls.clock();
     const std::int64_t deadline =
         static_cast<std::int64_t>(seconds * 1000000000.0 + static_cast<double>(start));
-    std::int64_t calls = 0;
+    std::int64_t kernelCalls = 0;
     for (;;) {
         kernel(gMatrix, gInputs, gOutputs, kVectorCount);
-        ++calls;
-        if ((calls - 1) % kCallsPerClockRead == 0 && nowNanoseconds() > deadline) break;
+        ++kernelCalls;
+        if ((kernelCalls - 1) % kCallsPerClockRead == 0 && calls.clock() > deadline) break;
     }
-    const std::int64_t end = nowNanoseconds();
+    const std::int64_t end = calls.clock();
 
     gMatrixSink << gOutputs[0].y << gOutputs[1].y << gOutputs[2].y << gOutputs[3].y
                 << gOutputs[kVectorCount - 1].y;
 
-    std::free(gInputs);
-    std::free(gOutputs);
+    calls.release(gInputs);
+    calls.release(gOutputs);
     gInputs = nullptr;
     gOutputs = nullptr;
 
     const double elapsedSeconds = static_cast<double>(end - start) / 1000000000.0;
-    return static_cast<double>(calls) * kVectorCount / elapsedSeconds / 1000000.0;
+    return static_cast<double>(kernelCalls) * kVectorCount / elapsedSeconds / 1000000.0;
 }
 
 double MatrixMultiplyTest(std::int32_t workerIndex, double seconds) {
@@ -181,7 +189,7 @@ double MatrixMultiplyTest(std::int32_t workerIndex, double seconds) {
     if (debugLogging) debugLog("Begin MM Test");
 
     // The scalar baseline always runs for exactly one second.
-    const double base = RunMatrixKernel(TransformVectorsScalar, 1.0);
+    const double base = RunMatrixKernel(matrixCalls.scalar, 1.0);
     if (area.valid()) area.setMatrixResult(workerIndex, kScalarSlot, base);
     if (debugLogging) {
         std::ostringstream line;
@@ -203,7 +211,7 @@ double MatrixMultiplyTest(std::int32_t workerIndex, double seconds) {
     if (HasCpuFeature(kCpuFeatureNeon)) {
         if (debugLogging) debugLog("Begin NEON/SSE Test");
         // Half of the share: with the 6-second duration a 3-second NEON run.
-        const double simd = RunMatrixKernel(TransformVectorsSimd, perVariant * 0.5);
+        const double simd = RunMatrixKernel(matrixCalls.simd, perVariant * 0.5);
         if (area.valid()) area.setMatrixResult(workerIndex, kSimdSlot, simd);
         simdTotal = simd;
         if (debugLogging) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The pieces of the matrix multiply test (CPU test 8): a 4x4 single-precision
@@ -63,6 +64,29 @@ void TransformVectorsScalar(const Matrix4f& matrix, const Vec4f* in, Vec4f* out,
 // separate add each, so it rounds exactly as the scalar kernel does.
 void TransformVectorsSimd(const Matrix4f& matrix, const Vec4f* in, Vec4f* out,
                           std::int32_t count);
+
+// The harness's data: the matrix from Minstd seeded with 777 (m[r][c] = d1 /
+// d2 in single precision, 32 draws), the 100 input vectors from seed
+// 384,050,870 (eight draws each) and the 100 output vectors zeroed.
+void FillHarnessMatrix(Matrix4f& matrix);
+void FillHarnessVectors(Vec4f* inputs, Vec4f* outputs);
+
+// Everything the harness and the test call besides their own arithmetic, as
+// pointers so that a test can count the work, feed the clock or fail an
+// allocation. The product never changes them; each holds the real thing.
+// The timed loop loads the clock pointer once, so reading it costs what a
+// direct call costs.
+struct MatrixCalls {
+    std::int64_t (*clock)();  // nowNanoseconds
+    int (*allocate)(void** block, std::size_t alignment, std::size_t bytes);  // posix_memalign
+    void (*release)(void* block);                                           // std::free
+    void (*fillMatrix)(Matrix4f& matrix);
+    void (*fillVectors)(Vec4f* inputs, Vec4f* outputs);
+    MatrixKernel scalar;  // the baseline run's kernel
+    MatrixKernel simd;    // the NEON run's kernel
+};
+extern MatrixCalls matrixCalls;
+MatrixCalls defaultMatrixCalls();
 
 // Fills the unit's matrix and 100 input vectors from fixed seeds, calls
 // kernel on the 100 vectors until seconds have passed (the clock is read

@@ -31,6 +31,10 @@ double combineTerms(const Terms& terms) {
     return (terms.sorting + (terms.floatingPoint + terms.compression)) / kDivisor;
 }
 
+Phases defaultPhases() { return {FloatingPointTest, StringSortTest, NewCompressData}; }
+
+Phases phases = defaultPhases();
+
 }  // namespace single_thread
 
 double SingleThreadTest(std::int32_t seconds) {
@@ -38,10 +42,10 @@ double SingleThreadTest(std::int32_t seconds) {
 
     // Whole seconds per phase, truncated: 6 gives 2, 2 gives 0 (every phase
     // then runs its minimum).
-    const std::int32_t phase = seconds / 3;
-    const double floatingPoint = FloatingPointTest(phase);
-    const double sorting = StringSortTest(phase);
-    const double compression = NewCompressData(phase);
+    const std::int32_t phaseSeconds = seconds / 3;
+    const double floatingPoint = phases.floatingPoint(phaseSeconds);
+    const double sorting = phases.sorting(phaseSeconds);
+    const double compression = phases.compression(phaseSeconds);
     const Terms terms = weighTerms(floatingPoint, sorting, compression);
 
     if (debugLogging) {

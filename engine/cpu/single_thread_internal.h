@@ -2,6 +2,8 @@
 
 // Pieces of the single-thread test shared with its unit tests.
 
+#include <cstdint>
+
 namespace single_thread {
 
 // The weighted terms of the three phases, from their raw figures:
@@ -18,5 +20,16 @@ Terms weighTerms(double floatingPoint, double stringsPerSecond, double bytesPerS
 
 // (sorting + (floatingPoint + compression)) / 3.212
 double combineTerms(const Terms& terms);
+
+// The three phases, called in this order, as pointers so that a test can see
+// which duration each phase gets and feed their figures. The product never
+// changes them; each holds the real test.
+struct Phases {
+    double (*floatingPoint)(std::int32_t seconds);  // FloatingPointTest
+    double (*sorting)(std::int32_t seconds);        // StringSortTest
+    double (*compression)(std::int32_t seconds);    // NewCompressData
+};
+extern Phases phases;
+Phases defaultPhases();
 
 }  // namespace single_thread

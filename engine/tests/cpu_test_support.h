@@ -63,3 +63,23 @@ inline int exitCodeWithoutMemory(double (*test)(std::int32_t), std::size_t buffe
     if (!WIFEXITED(status)) return -2;
     return WEXITSTATUS(status);
 }
+
+// A clock for the CPU tests' clock seams. Every reading is recorded. With a
+// step of 0 it follows the monotonic clock; otherwise the first reading is
+// the monotonic clock and each later one the previous plus the step, so a
+// timed loop makes a known number of passes whatever the machine's speed.
+struct SteppedClock {
+    static inline std::vector<std::int64_t> readings;
+    static inline std::int64_t step = 0;
+
+    static void reset(std::int64_t stepNanoseconds) {
+        readings.clear();
+        step = stepNanoseconds;
+    }
+    static std::int64_t read() {
+        const std::int64_t now =
+            step == 0 || readings.empty() ? nowNanoseconds() : readings.back() + step;
+        readings.push_back(now);
+        return now;
+    }
+};

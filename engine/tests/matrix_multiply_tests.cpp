@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,8 @@
 #include "state/clock_log.h"
 #include "state/minstd.h"
 #include "state/worker_sync_area.h"
+#include "cpu_test_support.h"
+#include "platform/sysctl.h"
 #include "test_support.h"
 #include "velocitrix/engine.h"
 
@@ -27,7 +33,13 @@ struct Capture {
 };
 Capture gCapture;
 
+// A harness that never reads its clock again would loop for ever: the
+// kernels the tests hand it end the test after far more calls than any case
+// makes.
+constexpr std::int64_t kRunawayCalls = 10000000;
+
 void captureKernel(const Matrix4f& matrix, const Vec4f* in, Vec4f* out, std::int32_t count) {
+    if (gCapture.calls >= kRunawayCalls) throw std::runtime_error("runaway loop");
     if (gCapture.calls++ == 0) {
         gCapture.matrix = Matrix4f(matrix, false);
         gCapture.inputs.assign(in, in + count);
@@ -79,20 +91,133 @@ TEST(MatrixHarness, FillsTheFixedMatrixAndInputVectors) {
     }
 }
 
-TEST(MatrixHarness, DeadlinePassedAtFirstReadingStillCountsOneCall) {
-    resetCapture();
-    const double score = RunMatrixKernel(captureKernel, -1.0);
-    EXPECT_EQ(gCapture.calls, 1);
-    EXPECT_GT(score, 0.0);
-    EXPECT_TRUE(std::isfinite(score));
+// Every call the harness makes besides its arithmetic, in order, as one
+// letter each: M matrix filled, A allocated, V vectors filled, C clock read,
+// K kernel called (runs of K are written K<count>), R released.
+std::string gSteps;
+int gFailAllocation = 0;  // the n-th allocation fails (0: none)
+int gAllocations = 0;
+long gKernelSteps = 0;
+std::vector<void*> gAllocated;
+std::vector<void*> gReleased;
+
+void step(char letter) {
+    if (letter == 'K' && ++gKernelSteps > kRunawayCalls) throw std::runtime_error("runaway loop");
+    if (letter == 'K' && !gSteps.empty() && (gSteps.back() == 'K' || std::isdigit(gSteps.back()))) {
+        // Extend the run "K<count>" at the end.
+        const auto at = gSteps.rfind('K');
+        const long count = gSteps.size() > at + 1 ? std::stol(gSteps.substr(at + 1)) : 1;
+        gSteps.resize(at + 1);
+        gSteps += std::to_string(count + 1);
+        return;
+    }
+    gSteps += letter;
 }
 
-TEST(MatrixHarness, ReadsTheClockAfterEveryFiveHundredthCall) {
-    resetCapture();
-    RunMatrixKernel(captureKernel, 0.05);
-    // The loop can only leave right after call 1, 501, 1001, ...
-    EXPECT_GT(gCapture.calls, 1);
-    EXPECT_EQ(gCapture.calls % 500, 1);
+class MatrixCallsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gSteps.clear();
+        gKernelSteps = 0;
+        gFailAllocation = 0;
+        gAllocations = 0;
+        gAllocated.clear();
+        gReleased.clear();
+        resetCapture();
+        matrixCalls.clock = [] {
+            step('C');
+            return SteppedClock::read();
+        };
+        matrixCalls.allocate = [](void** block, std::size_t alignment, std::size_t bytes) {
+            step('A');
+            if (++gAllocations == gFailAllocation) return ENOMEM;
+            const int status = posix_memalign(block, alignment, bytes);
+            gAllocated.push_back(*block);
+            return status;
+        };
+        matrixCalls.release = [](void* block) {
+            step('R');
+            gReleased.push_back(block);
+            std::free(block);
+        };
+        matrixCalls.fillMatrix = [](Matrix4f& matrix) {
+            step('M');
+            FillHarnessMatrix(matrix);
+        };
+        matrixCalls.fillVectors = [](Vec4f* in, Vec4f* out) {
+            step('V');
+            FillHarnessVectors(in, out);
+        };
+        matrixCalls.scalar = [](const Matrix4f& m, const Vec4f* in, Vec4f* out, std::int32_t n) {
+            step('K');
+            ++scalarCalls;
+            TransformVectorsScalar(m, in, out, n);
+        };
+        matrixCalls.simd = [](const Matrix4f& m, const Vec4f* in, Vec4f* out, std::int32_t n) {
+            step('K');
+            ++simdCalls;
+            TransformVectorsSimd(m, in, out, n);
+        };
+        scalarCalls = 0;
+        simdCalls = 0;
+    }
+    void TearDown() override {
+        matrixCalls = defaultMatrixCalls();
+        platform::failNameForTesting("hw.optional.neon", 0);
+        SteppedClock::reset(0);
+    }
+
+    static inline std::int64_t scalarCalls = 0;
+    static inline std::int64_t simdCalls = 0;
+};
+
+// A clock that advances 0.4 s per reading makes a one-second run leave after
+// the reading that follows call 1001 (0.4, 0.8, 1.2 s); the fresh end reading
+// is 1.6 s after the start. 1001 x 100 vectors in 1.6 s = 0.0625625 million
+// per second. A deadline already past leaves after call 1.
+TEST_F(MatrixCallsTest, HarnessTimesOnlyTheKernelCallsItCounts) {
+    struct Case {
+        double seconds;
+        std::int64_t step;
+        std::int64_t calls;
+        const char* steps;
+        double score;
+    };
+    const Case cases[] = {
+        {1.0, 400000000, 1001, "MAAVCKCK500CK500CCRR", 1001 * 100 / 1.6 / 1e6},
+        {-1.0, 500000000, 1, "MAAVCKCCRR", 100 / 1.0 / 1e6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        SetUp();
+        SteppedClock::reset(c.step);
+        const double score = RunMatrixKernel(
+            [](const Matrix4f& m, const Vec4f* in, Vec4f* out, std::int32_t n) {
+                step('K');
+                EXPECT_EQ(n, 100);
+                captureKernel(m, in, out, n);
+            },
+            c.seconds);
+        EXPECT_EQ(gCapture.calls, c.calls);
+        EXPECT_EQ(gSteps, c.steps);
+        EXPECT_DOUBLE_EQ(score, c.score);
+        EXPECT_EQ(gReleased, gAllocated);
+    }
+}
+
+TEST_F(MatrixCallsTest, HarnessWithoutItsArraysScoresZeroAndKeepsNothing) {
+    // The first allocation failing; the second failing after the first
+    // succeeded, which must then be released.
+    const std::pair<int, const char*> cases[] = {{1, "MA"}, {2, "MAAR"}};
+    for (const auto& [failing, steps] : cases) {
+        SetUp();
+        gFailAllocation = failing;
+        SteppedClock::reset(1);
+        EXPECT_EQ(RunMatrixKernel(captureKernel, 1.0), 0.0) << failing;
+        EXPECT_EQ(gSteps, steps) << failing;
+        EXPECT_EQ(gCapture.calls, 0) << failing;
+        EXPECT_EQ(gReleased, gAllocated) << failing;
+    }
 }
 
 TEST(MatrixKernels, ScalarAndSimdAgreeExactlyOnTheBenchmarkData) {
@@ -218,39 +343,64 @@ TEST(CpuFeatures, NeonIsReportedWhereverTheSimdKernelRuns) {
 
 constexpr double kUntouched = -7.5;
 
-TEST(MatrixMultiplyTest, PostsBothRatesIntoItsOwnSlotsAndLogsThem) {
+// With a clock advancing 0.5 s per reading, a run of d seconds leaves after
+// the first reading past d (after call 1, 501, 1001 ...) and ends 0.5 s
+// later: the one-second scalar baseline makes 1001 calls in 2.0 s
+// (0.05005 million vectors per second); the NEON run gets half of
+// max(duration, 1) seconds: 0.5 s gives 501 calls in 1.5 s (0.0334), 3 s
+// gives 3001 calls in 4.0 s (0.075025).
+TEST_F(MatrixCallsTest, TestRunsTheBaselineForOneSecondAndNeonForHalfItsShare) {
+    struct Case {
+        double seconds;
+        bool neonProbeFails;
+        int failAllocation;  // 3: the NEON run's first array
+        std::int64_t simdCalls;
+        double simdScore;
+        double result;
+    };
+    const double base = 1001 * 100 / 2.0 / 1e6;
+    const Case cases[] = {
+        {0.0, false, 0, 501, 501 * 100 / 1.5 / 1e6, 501 * 100 / 1.5 / 1e6},
+        {6.0, false, 0, 3001, 3001 * 100 / 4.0 / 1e6, 3001 * 100 / 4.0 / 1e6},
+        {6.0, false, 3, 0, 0.0, 0.0},
+        // Without NEON the figure is the baseline and slot 1 stays as it was.
+        {6.0, true, 0, 0, kUntouched, base},
+    };
     Baseline baseline;  // maps a fresh area
     WorkerSyncArea area = currentWorkerSyncArea();
     ASSERT_TRUE(area.valid());
-    for (int w : {1, 2, 3}) {
-        for (int slot = 0; slot < 5; ++slot) area.setMatrixResult(w, slot, kUntouched);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.seconds << " s, probe fails " << c.neonProbeFails
+                                          << ", allocation " << c.failAllocation);
+        SetUp();
+        gFailAllocation = c.failAllocation;
+        platform::failNameForTesting("hw.optional.neon", c.neonProbeFails ? ENOENT : 0);
+        SteppedClock::reset(500000000);
+        for (int w : {1, 2, 3}) {
+            for (int slot = 0; slot < 5; ++slot) area.setMatrixResult(w, slot, kUntouched);
+        }
+
+        vxtest::ScopedWorkDir dir;
+        vxtest::ScopedDebugLogging logging;
+        const double result = MatrixMultiplyTest(2, c.seconds);
+
+        EXPECT_EQ(scalarCalls, 1001);
+        EXPECT_EQ(simdCalls, c.simdCalls);
+        EXPECT_DOUBLE_EQ(area.matrixResult(2, 0), base);
+        EXPECT_DOUBLE_EQ(area.matrixResult(2, 1), c.simdScore);
+        EXPECT_DOUBLE_EQ(result, c.result);
+        for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(2, slot), kUntouched);
+        for (int w : {1, 3}) {
+            for (int slot = 0; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(w, slot), kUntouched);
+        }
+
+        std::vector<std::string> expected = {"Begin MM Test", "Base MM test score = 0.050050"};
+        if (!c.neonProbeFails) {
+            expected.push_back("Begin NEON/SSE Test");
+            expected.push_back("NEON test score = " + fixedSix(c.simdScore));
+        }
+        EXPECT_EQ(vxtest::debugMessages(), expected);
     }
-
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    const std::int64_t start = nowNanoseconds();
-    // Duration 0: the scalar baseline still takes one second and the NEON run
-    // half of the one-second minimum share.
-    const double result = MatrixMultiplyTest(2, 0.0);
-    const double elapsed = static_cast<double>(nowNanoseconds() - start) / 1e9;
-
-    const double scalar = area.matrixResult(2, 0);
-    const double simd = area.matrixResult(2, 1);
-    EXPECT_GE(elapsed, 1.5);
-    EXPECT_GT(scalar, 0.0);
-    EXPECT_EQ(result, simd);
-    EXPECT_GT(simd, 0.0);
-    for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(2, slot), kUntouched);
-    for (int w : {1, 3}) {
-        for (int slot = 0; slot < 5; ++slot) EXPECT_EQ(area.matrixResult(w, slot), kUntouched);
-    }
-
-    const std::vector<std::string> lines = vxtest::readLines("debug.log");
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(vxtest::messageOf(lines[0]), "Begin MM Test");
-    EXPECT_EQ(vxtest::messageOf(lines[1]), "Base MM test score = " + fixedSix(scalar));
-    EXPECT_EQ(vxtest::messageOf(lines[2]), "Begin NEON/SSE Test");
-    EXPECT_EQ(vxtest::messageOf(lines[3]), "NEON test score = " + fixedSix(simd));
 }
 
 TEST(MatrixMultiplyTest, RunnerSumsEveryWorkersSubResultsIntoTheRecord) {
