@@ -4,6 +4,7 @@
 // WorkerSyncArea and are released together by its go flag.
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -87,7 +88,7 @@ ThreadedReadRun runThreadedRead(std::int32_t seconds, std::int32_t n) {
 
     // Set by each thread as its last step, so that the wait below can tell
     // a thread that gave up from one that is still preparing.
-    auto finished = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(n));
+    std::array<std::atomic<bool>, WorkerSyncArea::kMaxWorkers> finished{};
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
     const auto beforeThreadStart = memoryTestSeams().beforeThreadStart;
@@ -107,7 +108,7 @@ ThreadedReadRun runThreadedRead(std::int32_t seconds, std::int32_t n) {
     }
 
     const bool ready = run.threadsStarted &&
-        waitUntilReady(area, n, finished.get(), workerWaitBoundNanoseconds(seconds));
+        waitUntilReady(area, n, finished.data(), workerWaitBoundNanoseconds(seconds));
     if (!ready) {
         // Threads waiting for go end on the abort flag without measuring;
         // the others are still preparing or have ended, and end by
