@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -66,59 +65,35 @@ TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
 
 namespace {
 
-// The integer loop with every call watched: a fed clock, the real passes.
-// events spells the calls in order: A allocate, R release, N clock reading,
-// P pass.
-class WatchedIntegerMath : public IntegerMathCalls {
-public:
-    explicit WatchedIntegerMath(std::vector<std::int64_t> readings, int failingAllocation = -1)
-        : readings_(std::move(readings)), failingAllocation_(failingAllocation) {}
-
-    std::string events;
+// The integer loop with every call logged (P pass) and the real passes.
+struct WatchedIntegerMath : IntegerMathCalls, CallLog {
     std::vector<int> offsets;
-    std::vector<void*> blocks;
-    std::vector<void*> released;
 
     void* allocate(std::size_t bytes) override {
-        events += 'A';
         EXPECT_EQ(bytes, blocks.empty() ? 80000u : 160000u);
-        if (allocations_++ == failingAllocation_) return nullptr;
-        blocks.push_back(IntegerMathCalls::allocate(bytes));
-        return blocks.back();
+        return CallLog::allocate<void>([&] { return IntegerMathCalls::allocate(bytes); });
     }
     void release(void* block) override {
-        events += 'R';
-        released.push_back(block);
+        CallLog::release(block);
         IntegerMathCalls::release(block);
     }
     std::int64_t now() override {
-        events += 'N';
-        if (reads_ == 0) {
-            // The data are made before the clock starts.
+        if (read.empty()) {  // the data are made before the clock starts
             std::vector<std::uint32_t> a(kIntegerElements);
             std::vector<std::uint64_t> b(kIntegerElements);
             fillIntegerArrays(a.data(), b.data());
             EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
             EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
         }
-        return readings_.at(reads_++);
+        return CallLog::now();
     }
     int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) override {
-        events += 'P';
-        // A loop that ran on without its clock would never end: stop it.
-        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        work('P');
         EXPECT_EQ(a, blocks.at(0));
         EXPECT_EQ(b, blocks.at(1));
         offsets.push_back(i);
         return IntegerMathCalls::pass(a, b, i, lanes);
     }
-
-private:
-    std::vector<std::int64_t> readings_;
-    std::size_t reads_ = 0;
-    std::size_t passes_ = 0;
-    int failingAllocation_;
-    int allocations_ = 0;
 };
 
 }  // namespace
@@ -145,7 +120,8 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         ScopedDebugLog log;
-        WatchedIntegerMath calls(c.readings);
+        WatchedIntegerMath calls;
+        calls.readings = c.readings;
         EXPECT_EQ(runIntegerMathTest(c.seconds, calls), c.result);
         std::string expected = "AAN";
         for (int k = 0; k < c.passes; ++k) expected += "PN";
@@ -158,25 +134,18 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
 }
 
 TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    ScopedDebugLog log;
-    WatchedIntegerMath withoutA({5000000000}, 0);
-    EXPECT_EQ(runIntegerMathTest(6, withoutA), 0.0);
-    EXPECT_EQ(withoutA.events, "A");
-    WatchedIntegerMath withoutB({5000000000}, 1);
-    EXPECT_EQ(runIntegerMathTest(6, withoutB), 0.0);
-    EXPECT_EQ(withoutB.events, "AAR");  // A is given back
-    EXPECT_EQ(withoutB.released, withoutB.blocks);
-    EXPECT_TRUE(log.messages().empty());
+    for (const char* events : {"A", "AAR"}) {  // A is given back when B fails
+        ScopedDebugLog log;
+        WatchedIntegerMath calls;
+        calls.failingAllocation = static_cast<int>(std::strlen(events)) / 2;
+        EXPECT_EQ(runIntegerMathTest(6, calls), 0.0);
+        EXPECT_EQ(calls.events, events);
+        EXPECT_EQ(calls.released, calls.blocks);
+        EXPECT_TRUE(log.messages().empty());
+    }
 }
 
 TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {
-    ScopedDebugLog log;
-    const double result = IntegerMathTest(0);
-    const auto lines = log.messages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("INTEGER TEST: Time Elapsed = ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(", Operations = 142000, MOps = "), std::string::npos) << lines[0];
-    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
-    ASSERT_GT(elapsed, 0.0);
-    EXPECT_NEAR(result, 142000.0 / elapsed / 1e6, result * 1e-5);
+    expectOnePastDeadline(IntegerMathTest, "INTEGER TEST: Time Elapsed = ", ", Operations = 142000, MOps = ",
+                          142000.0, 1e-6);
 }
