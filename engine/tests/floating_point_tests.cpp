@@ -193,10 +193,11 @@ TEST(FloatingPointLoop, EachClockReadingFollowsOneBlockOf12000OperationsOverFrac
 }
 
 TEST(FloatingPointLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    for (const char* events : {"A", "AAR"}) {  // the single array is given back
+    // The single array is given back.
+    for (const auto& [failing, events] : {std::pair{0, "A"}, std::pair{1, "AAR"}}) {
         ScopedDebugLog log;
         WatchedFloatingPoint calls;
-        calls.failingAllocation = static_cast<int>(std::strlen(events)) / 2;
+        calls.failingAllocation = failing;
         EXPECT_EQ(runFloatingPointTest(6, calls), 0.0);
         EXPECT_EQ(calls.events, events);
         EXPECT_EQ(calls.released, calls.blocks);

@@ -134,10 +134,11 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
 }
 
 TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    for (const char* events : {"A", "AAR"}) {  // A is given back when B fails
+    // A is given back when B fails.
+    for (const auto& [failing, events] : {std::pair{0, "A"}, std::pair{1, "AAR"}}) {
         ScopedDebugLog log;
         WatchedIntegerMath calls;
-        calls.failingAllocation = static_cast<int>(std::strlen(events)) / 2;
+        calls.failingAllocation = failing;
         EXPECT_EQ(runIntegerMathTest(6, calls), 0.0);
         EXPECT_EQ(calls.events, events);
         EXPECT_EQ(calls.released, calls.blocks);
