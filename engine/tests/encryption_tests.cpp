@@ -47,11 +47,10 @@ const std::string kLabels[3] = {
     "ECDSA verified\\Elapsed\\Bps: ",
 };
 
-// Every call the phases make through the seam, in order, as one word each:
-// C clock read, D<bytes> drawn from the pool, M cipher made, S signed, and runs of E
-// (encrypt), H (hash) and V (verify) written with their length, "E10".
-std::string gSteps;
-const CryptoPP::byte* gBuffer = nullptr;  // the last 1 MiB block drawn
+// Every call the phases make through the seam, logged: N clock read, k a
+// 16-byte draw (key or IV), D a 1 MiB draw, M cipher made, S signed, and
+// runs of E (encrypt), H (hash) and V (verify) with their length, "E10".
+CallLog gLog;
 const CryptoPP::byte* gSignature = nullptr;
 std::size_t gSignatureBytes = 0;
 int gVerifications = 0;
@@ -59,31 +58,9 @@ int gVerifications = 0;
 char gFailing = 0;
 enum class Failure { kNone, kLibrary, kOther, kInvalid } gFailure = Failure::kNone;
 
-void step(const std::string& word) {
-    const char kind = word[0];
-    // A phase that never reads its clock again would run for ever: end the
-    // test after far more operations than any case makes.
-    static int operations = 0;
-    if (gSteps.empty()) operations = 0;
-    if ((kind == 'E' || kind == 'H' || kind == 'V') && ++operations > 1000) {
-        throw std::runtime_error("runaway phase");
-    }
-    if ((kind == 'E' || kind == 'H' || kind == 'V') && !gSteps.empty()) {
-        const auto at = gSteps.rfind(' ') == std::string::npos ? 0 : gSteps.rfind(' ') + 1;
-        if (gSteps[at] == kind) {
-            const int count = std::stoi(gSteps.substr(at + 1));
-            gSteps.resize(at);
-            gSteps += kind + std::to_string(count + 1);
-            return;
-        }
-    }
-    if (!gSteps.empty()) gSteps += ' ';
-    gSteps += word + ((kind == 'E' || kind == 'H' || kind == 'V') ? "1" : "");
-}
-
 // One operation is one pass over the whole block the phase drew last.
 void expectWholeBuffer(const CryptoPP::byte* data, std::size_t bytes) {
-    EXPECT_EQ(data, gBuffer);
+    EXPECT_EQ(data, gLog.blocks.back());
     EXPECT_EQ(bytes, 1048576u);
 }
 
@@ -100,45 +77,42 @@ void failIfPlanted(char kind) {
 class EncryptionCallsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        gSteps.clear();
-        gBuffer = nullptr;
+        gLog = CallLog{};
+        gLog.step = 1;
+        gLog.runaway = 1000;
         gSignature = nullptr;
         gFailing = 0;
         gFailure = Failure::kNone;
         gVerifications = 0;
-        SteppedClock::reset(1);
         auto& calls = encryption::encryptionCalls;
-        calls.clock = [] {
-            step("C");
-            return SteppedClock::read();
-        };
+        calls.clock = [] { return gLog.now(); };
         calls.draw = [](CryptoPP::RandomNumberGenerator& pool, CryptoPP::byte* block, std::size_t n) {
-            step("D" + std::to_string(n));
+            gLog.events += n == 16 ? 'k' : n == kBufferBytes ? 'D' : '?';
             pool.GenerateBlock(block, n);
-            if (n == kBufferBytes) gBuffer = block;
+            if (n == kBufferBytes) gLog.blocks.push_back(block);
         };
         calls.makeCipher = [](const CryptoPP::byte* key, std::size_t keyBytes, const CryptoPP::byte* iv) {
-            step("M");
+            gLog.events += 'M';
             EXPECT_EQ(keyBytes, 16u);
             return encryption::defaultEncryptionCalls().makeCipher(key, keyBytes, iv);
         };
         calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer, std::size_t n) {
-            step("E");
+            gLog.work('E', true);
             expectWholeBuffer(buffer, n);
             failIfPlanted('E');
             cipher.ProcessData(buffer, buffer, n);
-            SteppedClock::step = kAesStep;
+            gLog.step = kAesStep;
         };
         calls.hash = [](CryptoPP::HashTransformation& hash, const CryptoPP::byte* buffer, std::size_t n) {
-            step("H");
+            gLog.work('H', true);
             expectWholeBuffer(buffer, n);
             failIfPlanted('H');
             hash.Update(buffer, n);
-            SteppedClock::step = kShaStep;
+            gLog.step = kShaStep;
         };
         calls.sign = [](const CryptoPP::PK_Signer& signer, CryptoPP::RandomNumberGenerator& rng,
                         const CryptoPP::byte* message, std::size_t n, CryptoPP::byte* signature) {
-            step("S");
+            gLog.events += 'S';
             expectWholeBuffer(message, n);
             gSignature = signature;
             gSignatureBytes = signer.SignMessage(rng, message, n, signature);
@@ -146,22 +120,19 @@ protected:
         };
         calls.verify = [](const CryptoPP::PK_Verifier& verifier, const CryptoPP::byte* message,
                           std::size_t n, const CryptoPP::byte* signature, std::size_t signatureBytes) {
-            step("V");
+            gLog.work('V', true);
             expectWholeBuffer(message, n);
             EXPECT_EQ(signature, gSignature);
             EXPECT_EQ(signatureBytes, gSignatureBytes);
             failIfPlanted('V');
             const bool valid = verifier.VerifyMessage(message, n, signature, signatureBytes);
-            SteppedClock::step = kEcdsaStep;
+            gLog.step = kEcdsaStep;
             // The planted invalid signature fails the third verification only.
             const bool planted = gFailure == Failure::kInvalid && ++gVerifications == 3;
             return valid && !(gFailing == 'V' && planted);
         };
     }
-    void TearDown() override {
-        encryption::encryptionCalls = encryption::defaultEncryptionCalls();
-        SteppedClock::reset(0);
-    }
+    void TearDown() override { encryption::encryptionCalls = encryption::defaultEncryptionCalls(); }
 
     static constexpr std::size_t kBufferBytes = 1048576;
     // The fed clock's step after each phase's operations: distinct, so that
@@ -172,8 +143,8 @@ protected:
 };
 
 std::string batches(char kind, int count) {
-    std::string text = "C";
-    for (int i = 0; i < count; ++i) text += std::string(" ") + kind + "10 C";
+    std::string text = "N";
+    for (int i = 0; i < count; ++i) text += kind + std::string("10N");
     return text;
 }
 
@@ -202,9 +173,8 @@ TEST_F(EncryptionCallsTest, PhasesTimeOnlyTheOperationsTheyCount) {
         vxtest::ScopedDebugLogging logging;
         const double figure = EncryptionTest(c.seconds, 5);
 
-        EXPECT_EQ(gSteps, "D16 D16 D1048576 M " + batches('E', c.batches[0]) + " D1048576 " +
-                              batches('H', c.batches[1]) + " D1048576 S " +
-                              batches('V', c.batches[2]));
+        EXPECT_EQ(gLog.events, "kkDM" + batches('E', c.batches[0]) + "D" + batches('H', c.batches[1]) +
+                                   "DS" + batches('V', c.batches[2]));
         double rates[3];
         for (int phase = 0; phase < 3; ++phase) {
             const std::int64_t bytes = c.batches[phase] * kBatchBytes;
