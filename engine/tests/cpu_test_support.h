@@ -152,3 +152,28 @@ struct CallLog {
         released.push_back(block);
     }
 };
+
+// A seam class Calls (blocks of type Block) whose allocate, release and
+// clock calls are logged and passed on. Allocation k must ask for sizes[k]
+// bytes; expectDataMade() checks the test's data at the first reading.
+template <typename Calls, typename Block>
+struct LoggedCalls : Calls, CallLog {
+    explicit LoggedCalls(std::vector<std::size_t> sizes) : sizes_(std::move(sizes)) {}
+
+    Block* allocate(std::size_t bytes) override {
+        EXPECT_EQ(bytes, sizes_.at(static_cast<std::size_t>(allocations)));
+        return CallLog::allocate<Block>([&] { return Calls::allocate(bytes); });
+    }
+    void release(Block* block) override {
+        CallLog::release(block);
+        Calls::release(block);
+    }
+    std::int64_t now() override {
+        if (read.empty()) expectDataMade();
+        return CallLog::now();
+    }
+    virtual void expectDataMade() = 0;
+
+private:
+    std::vector<std::size_t> sizes_;
+};

@@ -127,26 +127,17 @@ namespace {
 
 // The floating-point loop with every call logged (B block of 300
 // iterations) and the real blocks; rand() seeded with 31.
-struct WatchedFloatingPoint : FloatingPointCalls, CallLog {
-    WatchedFloatingPoint() { std::srand(31); }
+struct WatchedFloatingPoint : LoggedCalls<FloatingPointCalls, void> {
+    WatchedFloatingPoint() : LoggedCalls({kElements * sizeof(float), kElements * sizeof(double)}) {
+        std::srand(31);
+    }
 
     std::vector<std::int32_t> indices;
 
-    void* allocate(std::size_t bytes) override {
-        EXPECT_EQ(bytes, blocks.empty() ? kElements * sizeof(float) : kElements * sizeof(double));
-        return CallLog::allocate<void>([&] { return FloatingPointCalls::allocate(bytes); });
-    }
-    void release(void* block) override {
-        CallLog::release(block);
-        FloatingPointCalls::release(block);
-    }
-    std::int64_t now() override {
-        if (read.empty()) {  // the data are made before the clock starts
-            const Data expected = filledData(31);
-            EXPECT_EQ(std::memcmp(blocks.at(0), expected.single.data(), kElements * sizeof(float)), 0);
-            EXPECT_EQ(std::memcmp(blocks.at(1), expected.dbl.data(), kElements * sizeof(double)), 0);
-        }
-        return CallLog::now();
+    void expectDataMade() override {
+        const Data expected = filledData(31);
+        EXPECT_EQ(std::memcmp(blocks.at(0), expected.single.data(), kElements * sizeof(float)), 0);
+        EXPECT_EQ(std::memcmp(blocks.at(1), expected.dbl.data(), kElements * sizeof(double)), 0);
     }
     void block(const float* single, const double* dbl, std::int32_t& index, float& singleSum,
                double& doubleSum) override {

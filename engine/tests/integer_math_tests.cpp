@@ -66,26 +66,17 @@ TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
 namespace {
 
 // The integer loop with every call logged (P pass) and the real passes.
-struct WatchedIntegerMath : IntegerMathCalls, CallLog {
+struct WatchedIntegerMath : LoggedCalls<IntegerMathCalls, void> {
+    WatchedIntegerMath() : LoggedCalls({80000, 160000}) {}
+
     std::vector<int> offsets;
 
-    void* allocate(std::size_t bytes) override {
-        EXPECT_EQ(bytes, blocks.empty() ? 80000u : 160000u);
-        return CallLog::allocate<void>([&] { return IntegerMathCalls::allocate(bytes); });
-    }
-    void release(void* block) override {
-        CallLog::release(block);
-        IntegerMathCalls::release(block);
-    }
-    std::int64_t now() override {
-        if (read.empty()) {  // the data are made before the clock starts
-            std::vector<std::uint32_t> a(kIntegerElements);
-            std::vector<std::uint64_t> b(kIntegerElements);
-            fillIntegerArrays(a.data(), b.data());
-            EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
-            EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
-        }
-        return CallLog::now();
+    void expectDataMade() override {
+        std::vector<std::uint32_t> a(kIntegerElements);
+        std::vector<std::uint64_t> b(kIntegerElements);
+        fillIntegerArrays(a.data(), b.data());
+        EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
+        EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
     }
     int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) override {
         work('P');

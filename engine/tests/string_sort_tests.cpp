@@ -54,26 +54,17 @@ int countingCompare(const void* first, const void* second) {
 
 // The sorting loop with every call logged (C copy, S sort), the real copy
 // and qsort, and checks of what each call is handed.
-struct WatchedSort : SortCalls, CallLog {
+struct WatchedSort : LoggedCalls<SortCalls, char> {
+    WatchedSort() : LoggedCalls({kBufferBytes, kBufferBytes}) {}
+
     std::vector<std::int64_t> comparisonsPerSort;
     std::vector<bool> sortedTheUnsortedSource;
     std::int64_t recordsSorted = 0;
 
-    char* allocate(std::size_t bytes) override {
-        EXPECT_EQ(bytes, kBufferBytes);
-        return CallLog::allocate<char>([&] { return SortCalls::allocate(bytes); });
-    }
-    void release(char* block) override {
-        CallLog::release(block);
-        SortCalls::release(block);
-    }
-    std::int64_t now() override {
-        if (read.empty()) {  // the data are made before the clock starts
-            std::vector<char> expected(kBufferBytes);
-            fillRecords(expected.data(), kRecordsPerPass);
-            EXPECT_EQ(std::memcmp(blocks.at(0), expected.data(), kBufferBytes), 0);
-        }
-        return CallLog::now();
+    void expectDataMade() override {
+        std::vector<char> expected(kBufferBytes);
+        fillRecords(expected.data(), kRecordsPerPass);
+        EXPECT_EQ(std::memcmp(blocks.at(0), expected.data(), kBufferBytes), 0);
     }
     void copy(char* work, const char* source, std::size_t bytes) override {
         events += 'C';
