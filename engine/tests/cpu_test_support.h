@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ inline double loggedNumber(const std::string& message, const std::string& label)
 // child reports whether the test returned exactly 0.0: 0 = it did, 1 = it
 // returned something else, 4 = the kernel did not enforce the limit,
 // 5 = an exception escaped the test, anything else = the child died.
-inline int exitCodeWithoutMemory(double (*test)(std::int32_t), std::size_t bufferBytes) {
+inline int exitCodeWithoutMemory(const std::function<double()>& test, std::size_t bufferBytes) {
     const pid_t pid = fork();
     if (pid == 0) {
         rlimit limit{0, 0};
@@ -55,7 +56,7 @@ inline int exitCodeWithoutMemory(double (*test)(std::int32_t), std::size_t buffe
             if (++taken > 64) _exit(4);
         }
         try {
-            _exit(test(0) == 0.0 ? 0 : 1);
+            _exit(test() == 0.0 ? 0 : 1);
         } catch (...) {
             _exit(5);
         }
@@ -72,7 +73,7 @@ inline int exitCodeWithoutMemory(double (*test)(std::int32_t), std::size_t buffe
 #else
 #define EXPECT_ZERO_WITHOUT_MEMORY(test, bytes)                                         \
     do {                                                                                \
-        const int code = exitCodeWithoutMemory(test, bytes);                           \
+        const int code = exitCodeWithoutMemory([] { return test(0); }, bytes);        \
         if (code == 4) GTEST_SKIP() << "RLIMIT_DATA is not enforced here";              \
         EXPECT_EQ(code, 0);                                                             \
     } while (false)
