@@ -52,18 +52,16 @@ int gVerifications = 0;
 char gFailing = 0;
 enum class Failure { kNone, kLibrary, kOther, kInvalid } gFailure = Failure::kNone;
 
-// One operation is one pass over the whole block the phase drew last.
-void expectWholeBuffer(const CryptoPP::byte* data, std::size_t bytes) {
+// One call of a phase (S the signing): logged, checked to be one pass over
+// the whole block the phase drew last, and failed when planted.
+void operation(char kind, const CryptoPP::byte* data, std::size_t bytes) {
+    kind == 'S' ? void(gLog.events += kind) : gLog.work(kind, true);
     EXPECT_EQ(data, gLog.blocks.back());
     EXPECT_EQ(bytes, 1048576u);
-}
-
-void failIfPlanted(char kind) {
-    if (gFailing != kind) return;
-    if (gFailure == Failure::kLibrary) {
+    if (gFailing == kind && gFailure == Failure::kLibrary) {
         throw CryptoPP::Exception(CryptoPP::Exception::OTHER_ERROR, "planted failure");
     }
-    if (gFailure == Failure::kOther) throw 7;
+    if (gFailing == kind && gFailure == Failure::kOther) throw 7;
 }
 
 // Each operation is checked to be one whole-buffer pass over the drawn data
@@ -91,34 +89,27 @@ protected:
             return encryption::defaultEncryptionCalls().makeCipher(key, keyBytes, iv);
         };
         calls.encrypt = [](CryptoPP::StreamTransformation& cipher, CryptoPP::byte* buffer, std::size_t n) {
-            gLog.work('E', true);
-            expectWholeBuffer(buffer, n);
-            failIfPlanted('E');
+            operation('E', buffer, n);
             cipher.ProcessData(buffer, buffer, n);
             gLog.step = kAesStep;
         };
         calls.hash = [](CryptoPP::HashTransformation& hash, const CryptoPP::byte* buffer, std::size_t n) {
-            gLog.work('H', true);
-            expectWholeBuffer(buffer, n);
-            failIfPlanted('H');
+            operation('H', buffer, n);
             hash.Update(buffer, n);
             gLog.step = kShaStep;
         };
         calls.sign = [](const CryptoPP::PK_Signer& signer, CryptoPP::RandomNumberGenerator& rng,
                         const CryptoPP::byte* message, std::size_t n, CryptoPP::byte* signature) {
-            gLog.events += 'S';
-            expectWholeBuffer(message, n);
+            operation('S', message, n);
             gSignature = signature;
             gSignatureBytes = signer.SignMessage(rng, message, n, signature);
             return gSignatureBytes;
         };
         calls.verify = [](const CryptoPP::PK_Verifier& verifier, const CryptoPP::byte* message,
                           std::size_t n, const CryptoPP::byte* signature, std::size_t signatureBytes) {
-            gLog.work('V', true);
-            expectWholeBuffer(message, n);
             EXPECT_EQ(signature, gSignature);
             EXPECT_EQ(signatureBytes, gSignatureBytes);
-            failIfPlanted('V');
+            operation('V', message, n);
             const bool valid = verifier.VerifyMessage(message, n, signature, signatureBytes);
             gLog.step = kEcdsaStep;
             // The planted invalid signature fails the third verification only.
