@@ -178,3 +178,19 @@ struct LoggedCalls : Calls, CallLog {
 private:
     std::vector<std::size_t> sizes_;
 };
+
+// Allocation k of the stand-in Watched failing, for each k: `run` scores 0
+// with the calls events[k], gives back every block it had and logs nothing.
+template <typename Watched, typename Calls>
+void expectZeroWithoutEachBlock(double (*run)(std::int32_t, Calls&), const std::vector<std::string>& events) {
+    for (std::size_t k = 0; k < events.size(); ++k) {
+        SCOPED_TRACE(events[k]);
+        ScopedDebugLog log;
+        Watched calls;
+        calls.failingAllocation = static_cast<int>(k);
+        EXPECT_EQ(run(6, calls), 0.0);
+        EXPECT_EQ(calls.events, events[k]);
+        EXPECT_EQ(calls.released, calls.blocks);
+        EXPECT_TRUE(log.messages().empty());
+    }
+}

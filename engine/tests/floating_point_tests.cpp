@@ -184,14 +184,5 @@ TEST(FloatingPointLoop, EachClockReadingFollowsOneBlockOf12000OperationsOverFrac
 }
 
 TEST(FloatingPointLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    // The single array is given back.
-    for (const auto& [failing, events] : {std::pair{0, "A"}, std::pair{1, "AAR"}}) {
-        ScopedDebugLog log;
-        WatchedFloatingPoint calls;
-        calls.failingAllocation = failing;
-        EXPECT_EQ(runFloatingPointTest(6, calls), 0.0);
-        EXPECT_EQ(calls.events, events);
-        EXPECT_EQ(calls.released, calls.blocks);
-        EXPECT_TRUE(log.messages().empty());
-    }
+    expectZeroWithoutEachBlock<WatchedFloatingPoint>(runFloatingPointTest, {"A", "AAR"});
 }

@@ -125,16 +125,7 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
 }
 
 TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    // A is given back when B fails.
-    for (const auto& [failing, events] : {std::pair{0, "A"}, std::pair{1, "AAR"}}) {
-        ScopedDebugLog log;
-        WatchedIntegerMath calls;
-        calls.failingAllocation = failing;
-        EXPECT_EQ(runIntegerMathTest(6, calls), 0.0);
-        EXPECT_EQ(calls.events, events);
-        EXPECT_EQ(calls.released, calls.blocks);
-        EXPECT_TRUE(log.messages().empty());
-    }
+    expectZeroWithoutEachBlock<WatchedIntegerMath>(runIntegerMathTest, {"A", "AAR"});  // A given back
 }
 
 TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {

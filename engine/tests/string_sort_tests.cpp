@@ -94,15 +94,7 @@ TEST(StringSortLoop, EveryPassCopiesThenSortsTheUnsortedSourceAndIsCounted) {
 }
 
 TEST(StringSortLoop, MissingBufferScoresZeroWithoutStartingTheClock) {
-    for (int failing : {0, 1}) {
-        ScopedDebugLog log;
-        WatchedSort calls;
-        calls.failingAllocation = failing;
-        EXPECT_EQ(runStringSortTest(6, calls), 0.0) << failing;
-        EXPECT_EQ(calls.events, "AAR") << failing;
-        EXPECT_EQ(calls.released, calls.blocks) << failing;  // the buffer that was had
-        EXPECT_TRUE(log.messages().empty()) << failing;
-    }
+    expectZeroWithoutEachBlock<WatchedSort>(runStringSortTest, {"AAR", "AAR"});
 }
 
 TEST(StringSortTest, PastDeadlineStillRunsOneSort) {
