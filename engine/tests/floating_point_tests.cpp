@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <limits>
 #include <vector>
@@ -120,76 +119,34 @@ TEST(FloatingPointChain, PairIndexAdvancesByTwoAndWrapsAfter19998) {
 }
 
 TEST(FloatingPointTest, PastDeadlineStillRunsOneBlockOf300Iterations) {
-    ScopedDebugLog log;
-    const double result = FloatingPointTest(0);
-    const auto lines = log.messages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("FLOAT TEST: Time Elapsed = ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(", Operations = 12000, MOps = "), std::string::npos) << lines[0];
-    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
-    ASSERT_GT(elapsed, 0.0);
-    EXPECT_NEAR(result, 12000.0 / elapsed / 1e6, result * 1e-5);
-    EXPECT_NEAR(loggedNumber(lines[0], "MOps = "), result, result * 1e-5);
+    expectOnePastDeadline(FloatingPointTest, "FLOAT TEST: Time Elapsed = ", ", Operations = 12000, MOps = ",
+                          12000.0, 1e-6);
 }
 
 namespace {
 
-// The floating-point loop with every call watched: a fed clock, the real
-// iteration blocks. events spells the calls in order: A allocate, R release,
-// N clock reading, B block of 300 iterations.
-class WatchedFloatingPoint : public FloatingPointCalls {
-public:
-    WatchedFloatingPoint(unsigned randSeed, std::vector<std::int64_t> readings,
-                         int failingAllocation = -1)
-        : randSeed_(randSeed), readings_(std::move(readings)), failingAllocation_(failingAllocation) {
-        std::srand(randSeed);
+// The floating-point loop with every call logged (B block of 300
+// iterations) and the real blocks; rand() seeded with 31.
+struct WatchedFloatingPoint : LoggedCalls<FloatingPointCalls, void> {
+    WatchedFloatingPoint() : LoggedCalls({kElements * sizeof(float), kElements * sizeof(double)}) {
+        std::srand(31);
     }
 
-    std::string events;
     std::vector<std::int32_t> indices;
-    std::vector<void*> blocks;
-    std::vector<void*> released;
 
-    void* allocate(std::size_t bytes) override {
-        events += 'A';
-        EXPECT_EQ(bytes, blocks.empty() ? kElements * sizeof(float) : kElements * sizeof(double));
-        if (allocations_++ == failingAllocation_) return nullptr;
-        blocks.push_back(FloatingPointCalls::allocate(bytes));
-        return blocks.back();
-    }
-    void release(void* block) override {
-        events += 'R';
-        released.push_back(block);
-        FloatingPointCalls::release(block);
-    }
-    std::int64_t now() override {
-        events += 'N';
-        if (reads_ == 0) {
-            // The data are made before the clock starts.
-            const Data expected = filledData(randSeed_);
-            EXPECT_EQ(std::memcmp(blocks.at(0), expected.single.data(), kElements * sizeof(float)), 0);
-            EXPECT_EQ(std::memcmp(blocks.at(1), expected.dbl.data(), kElements * sizeof(double)), 0);
-        }
-        return readings_.at(reads_++);
+    void expectDataMade() override {
+        const Data expected = filledData(31);
+        EXPECT_EQ(std::memcmp(blocks.at(0), expected.single.data(), kElements * sizeof(float)), 0);
+        EXPECT_EQ(std::memcmp(blocks.at(1), expected.dbl.data(), kElements * sizeof(double)), 0);
     }
     void block(const float* single, const double* dbl, std::int32_t& index, float& singleSum,
                double& doubleSum) override {
-        events += 'B';
-        // A loop that ran on without its clock would never end: stop it.
-        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        work('B');
         EXPECT_EQ(single, blocks.at(0));
         EXPECT_EQ(dbl, blocks.at(1));
         indices.push_back(index);
         FloatingPointCalls::block(single, dbl, index, singleSum, doubleSum);
     }
-
-private:
-    unsigned randSeed_;
-    std::vector<std::int64_t> readings_;
-    std::size_t reads_ = 0;
-    std::size_t passes_ = 0;
-    int failingAllocation_;
-    int allocations_ = 0;
 };
 
 }  // namespace
@@ -212,7 +169,8 @@ TEST(FloatingPointLoop, EachClockReadingFollowsOneBlockOf12000OperationsOverFrac
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         ScopedDebugLog log;
-        WatchedFloatingPoint calls(31, c.readings);
+        WatchedFloatingPoint calls;
+        calls.readings = c.readings;
         EXPECT_EQ(runFloatingPointTest(c.seconds, calls), c.result);
         std::string expected = "AAN";
         for (int k = 0; k < c.blocks; ++k) expected += "BN";
@@ -226,13 +184,5 @@ TEST(FloatingPointLoop, EachClockReadingFollowsOneBlockOf12000OperationsOverFrac
 }
 
 TEST(FloatingPointLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    ScopedDebugLog log;
-    WatchedFloatingPoint withoutSingle(31, {5000000000}, 0);
-    EXPECT_EQ(runFloatingPointTest(6, withoutSingle), 0.0);
-    EXPECT_EQ(withoutSingle.events, "A");
-    WatchedFloatingPoint withoutDouble(31, {5000000000}, 1);
-    EXPECT_EQ(runFloatingPointTest(6, withoutDouble), 0.0);
-    EXPECT_EQ(withoutDouble.events, "AAR");  // the single array is given back
-    EXPECT_EQ(withoutDouble.released, withoutDouble.blocks);
-    EXPECT_TRUE(log.messages().empty());
+    expectZeroWithoutEachBlock<WatchedFloatingPoint>(runFloatingPointTest, {"A", "AAR"});
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -66,59 +65,26 @@ TEST(IntegerMathPass, SignedDivisionTruncatesAndNeverTraps) {
 
 namespace {
 
-// The integer loop with every call watched: a fed clock, the real passes.
-// events spells the calls in order: A allocate, R release, N clock reading,
-// P pass.
-class WatchedIntegerMath : public IntegerMathCalls {
-public:
-    explicit WatchedIntegerMath(std::vector<std::int64_t> readings, int failingAllocation = -1)
-        : readings_(std::move(readings)), failingAllocation_(failingAllocation) {}
+// The integer loop with every call logged (P pass) and the real passes.
+struct WatchedIntegerMath : LoggedCalls<IntegerMathCalls, void> {
+    WatchedIntegerMath() : LoggedCalls({80000, 160000}) {}
 
-    std::string events;
     std::vector<int> offsets;
-    std::vector<void*> blocks;
-    std::vector<void*> released;
 
-    void* allocate(std::size_t bytes) override {
-        events += 'A';
-        EXPECT_EQ(bytes, blocks.empty() ? 80000u : 160000u);
-        if (allocations_++ == failingAllocation_) return nullptr;
-        blocks.push_back(IntegerMathCalls::allocate(bytes));
-        return blocks.back();
-    }
-    void release(void* block) override {
-        events += 'R';
-        released.push_back(block);
-        IntegerMathCalls::release(block);
-    }
-    std::int64_t now() override {
-        events += 'N';
-        if (reads_ == 0) {
-            // The data are made before the clock starts.
-            std::vector<std::uint32_t> a(kIntegerElements);
-            std::vector<std::uint64_t> b(kIntegerElements);
-            fillIntegerArrays(a.data(), b.data());
-            EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
-            EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
-        }
-        return readings_.at(reads_++);
+    void expectDataMade() override {
+        std::vector<std::uint32_t> a(kIntegerElements);
+        std::vector<std::uint64_t> b(kIntegerElements);
+        fillIntegerArrays(a.data(), b.data());
+        EXPECT_EQ(std::memcmp(blocks.at(0), a.data(), 80000), 0);
+        EXPECT_EQ(std::memcmp(blocks.at(1), b.data(), 160000), 0);
     }
     int pass(const std::uint32_t* a, const std::uint64_t* b, int i, IntegerPassLanes& lanes) override {
-        events += 'P';
-        // A loop that ran on without its clock would never end: stop it.
-        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
+        work('P');
         EXPECT_EQ(a, blocks.at(0));
         EXPECT_EQ(b, blocks.at(1));
         offsets.push_back(i);
         return IntegerMathCalls::pass(a, b, i, lanes);
     }
-
-private:
-    std::vector<std::int64_t> readings_;
-    std::size_t reads_ = 0;
-    std::size_t passes_ = 0;
-    int failingAllocation_;
-    int allocations_ = 0;
 };
 
 }  // namespace
@@ -145,7 +111,8 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         ScopedDebugLog log;
-        WatchedIntegerMath calls(c.readings);
+        WatchedIntegerMath calls;
+        calls.readings = c.readings;
         EXPECT_EQ(runIntegerMathTest(c.seconds, calls), c.result);
         std::string expected = "AAN";
         for (int k = 0; k < c.passes; ++k) expected += "PN";
@@ -158,25 +125,10 @@ TEST(IntegerMathLoop, EachClockReadingFollowsOnePassOf142000OperationsOverWholeS
 }
 
 TEST(IntegerMathLoop, MissingArrayScoresZeroWithoutStartingTheClock) {
-    ScopedDebugLog log;
-    WatchedIntegerMath withoutA({5000000000}, 0);
-    EXPECT_EQ(runIntegerMathTest(6, withoutA), 0.0);
-    EXPECT_EQ(withoutA.events, "A");
-    WatchedIntegerMath withoutB({5000000000}, 1);
-    EXPECT_EQ(runIntegerMathTest(6, withoutB), 0.0);
-    EXPECT_EQ(withoutB.events, "AAR");  // A is given back
-    EXPECT_EQ(withoutB.released, withoutB.blocks);
-    EXPECT_TRUE(log.messages().empty());
+    expectZeroWithoutEachBlock<WatchedIntegerMath>(runIntegerMathTest, {"A", "AAR"});  // A given back
 }
 
 TEST(IntegerMathTestRun, DeadlineAlreadyPastStillRunsOneFullPass) {
-    ScopedDebugLog log;
-    const double result = IntegerMathTest(0);
-    const auto lines = log.messages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("INTEGER TEST: Time Elapsed = ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(", Operations = 142000, MOps = "), std::string::npos) << lines[0];
-    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
-    ASSERT_GT(elapsed, 0.0);
-    EXPECT_NEAR(result, 142000.0 / elapsed / 1e6, result * 1e-5);
+    expectOnePastDeadline(IntegerMathTest, "INTEGER TEST: Time Elapsed = ", ", Operations = 142000, MOps = ",
+                          142000.0, 1e-6);
 }

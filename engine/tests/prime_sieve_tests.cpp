@@ -53,46 +53,28 @@ TEST(PrimeSieve, EveryPassStartsFromAClearedSieve) {
 
 namespace {
 
-// The prime loop with every call watched: a fed clock and a stand-in pass
-// that leaves firstBits + k bits set after its k-th call, so the logged
-// count shows which pass it was taken after. events spells the calls in
-// order: S sieve made, N clock reading, P pass.
-class WatchedPrimes : public PrimeCalls {
-public:
-    WatchedPrimes(std::vector<std::int64_t> readings, std::int64_t firstBits, bool sieveFails = false)
-        : readings_(std::move(readings)), firstBits_(firstBits), sieveFails_(sieveFails) {}
-
-    std::string events;
+// The prime loop with every call logged (S sieve made, P pass) and a
+// stand-in pass that leaves firstBits + k bits set after its k-th call, so
+// the logged count shows which pass it was taken after.
+struct WatchedPrimes : PrimeCalls, CallLog {
+    std::int64_t firstBits = 100;
 
     SieveWords makeSieve() override {
         events += 'S';
-        if (sieveFails_) throw std::bad_alloc();
+        if (failingAllocation == 0) throw std::bad_alloc();
         SieveWords sieve = PrimeCalls::makeSieve();
-        made_ = sieve.data();
+        blocks.push_back(sieve.data());
         return sieve;
     }
-    std::int64_t now() override {
-        events += 'N';
-        return readings_.at(reads_++);
-    }
     void pass(SieveWords& sieve) override {
-        events += 'P';
-        EXPECT_EQ(sieve.data(), made_);  // the one sieve of the call, made before the clock
-        // A loop that ran on without its clock would never end: stop it.
-        if (++passes_ > readings_.size()) throw std::length_error("more passes than clock readings");
-        const std::int64_t bits = firstBits_ + static_cast<std::int64_t>(passes_);
+        work('P');
+        EXPECT_EQ(sieve.data(), blocks.at(0));  // the one sieve of the call, made before the clock
+        const std::int64_t bits = firstBits + units;
         std::fill(sieve.begin(), sieve.end(), 0);
         std::fill(sieve.begin(), sieve.begin() + bits / 64, ~std::uint64_t{0});
         sieve[bits / 64] = (std::uint64_t{1} << (bits % 64)) - 1;
     }
-
-private:
-    std::vector<std::int64_t> readings_;
-    std::size_t reads_ = 0;
-    std::int64_t firstBits_;
-    bool sieveFails_;
-    std::size_t passes_ = 0;
-    const std::uint64_t* made_ = nullptr;
+    std::int64_t now() override { return CallLog::now(); }
 };
 
 }  // namespace
@@ -119,7 +101,9 @@ TEST(PrimeLoop, EachClockReadingFollowsOnePassAndTheCountIsTakenAfterTheLast) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         ScopedDebugLog log;
-        WatchedPrimes calls(c.readings, c.firstBits);
+        WatchedPrimes calls;
+        calls.readings = c.readings;
+        calls.firstBits = c.firstBits;
         EXPECT_EQ(runPrimeTest(c.seconds, calls), c.result);
         std::string expected = "SN";
         for (int k = 0; k < c.passes; ++k) expected += "PN";
@@ -130,29 +114,18 @@ TEST(PrimeLoop, EachClockReadingFollowsOnePassAndTheCountIsTakenAfterTheLast) {
 
 TEST(PrimeLoop, MissingSieveScoresZeroWithoutStartingTheClock) {
     ScopedDebugLog log;
-    WatchedPrimes calls({5000000000}, 100, true);
+    WatchedPrimes calls;
+    calls.failingAllocation = 0;
     EXPECT_EQ(runPrimeTest(6, calls), 0.0);
     EXPECT_EQ(calls.events, "S");
     EXPECT_TRUE(log.messages().empty());
 }
 
 TEST(PrimeTest, PastDeadlineStillRunsOnePass) {
-    ScopedDebugLog log;
-    const double result = PrimeTest(0);
-    const auto lines = log.messages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("PRIME TEST: Time Elapsed = ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(", Loops = 1, Primes/loop = 2063689"), std::string::npos) << lines[0];
-    const double elapsed = loggedNumber(lines[0], "Time Elapsed = ");
-    ASSERT_GT(elapsed, 0.0);
-    EXPECT_NEAR(result, 2063689.0 / elapsed, result * 1e-5);
+    expectOnePastDeadline(PrimeTest, "PRIME TEST: Time Elapsed = ", ", Loops = 1, Primes/loop = 2063689",
+                          2063689.0);
 }
 
 TEST(PrimeTest, ReturnsZeroWhenItsSieveCannotBeHad) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "shrinks the data segment, which the address sanitizer needs";
-#endif
-    const int code = exitCodeWithoutMemory(PrimeTest, (kSieveLimit + 63) / 64 * 8);
-    if (code == 4) GTEST_SKIP() << "RLIMIT_DATA is not enforced here";
-    EXPECT_EQ(code, 0);
+    EXPECT_ZERO_WITHOUT_MEMORY(PrimeTest, (kSieveLimit + 63) / 64 * 8);
 }
