@@ -164,19 +164,26 @@ QList<QPushButton*> runButtons(const ContentView& window) {
 }
 
 bool anyRunButtonEnabled(const ContentView& window) {
-    for (QPushButton* button : runButtons(window)) {
-        if (button->isEnabled())
-            return true;
-    }
-    return false;
+    const QList<QPushButton*> buttons = runButtons(window);
+    return std::any_of(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isEnabled(); });
 }
 
 bool anyRunButtonDisabled(const ContentView& window) {
-    for (QPushButton* button : runButtons(window)) {
-        if (!button->isEnabled())
-            return true;
+    const QList<QPushButton*> buttons = runButtons(window);
+    return !std::all_of(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isEnabled(); });
+}
+
+QString barShows(const ContentView& window) {
+    const std::pair<const char*, const QWidget*> controls[] = {
+        {"website", window.websiteButton()},       {"upload", window.uploadResultsButton()},
+        {"upload-disabled", window.uploadDisabledButton()}, {"uploading", window.uploadingIndicator()},
+        {"view-results", window.viewResultsButton()}};
+    QStringList shown;
+    for (const auto& [name, control] : controls) {
+        if (control->isVisible())
+            shown << QLatin1String(name) + (control->isEnabled() ? "" : "(off)");
     }
-    return false;
+    return shown.join(QLatin1Char(' '));
 }
 
 QSize fixedSize(const QWidget* widget) {

@@ -124,6 +124,9 @@ QStringList cellTexts(const ContentView& window);
 QList<QPushButton*> runButtons(const ContentView& window);
 bool anyRunButtonEnabled(const ContentView& window);
 bool anyRunButtonDisabled(const ContentView& window);
+// The bar's controls on screen, in order, from "website upload
+// upload-disabled uploading view-results"; a disabled one marked "(off)".
+QString barShows(const ContentView& window);
 
 // The fixed size of a widget, -1 in a direction it is free in.
 QSize fixedSize(const QWidget* widget);
