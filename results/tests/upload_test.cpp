@@ -293,8 +293,6 @@ TEST(TransferLimits, EachTransferEndsWithinItsLimitAndACutReplyStoresNothing) {
     const std::string reply = "Success: true DBId: 5 filenameSalt: 6" + std::string(60, ' ');
     const LimitCase cases[] = {
         {"silent FTP server", Peer::silentFtp, {}, 0, Shortened::connect, "Timeout was reached"},
-        {"trickling FTP greeting", Peer::tricklingFtp, {}, 0.05, Shortened::transfer,
-         "Timeout was reached"},
         // An FTP reply that does not end within the stall limit.
         {"FTP greeting without end", Peer::tricklingFtp, {}, 0.05, Shortened::stall,
          "Timeout was reached"},
