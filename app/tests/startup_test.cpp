@@ -223,10 +223,8 @@ void StartupTest::rowsShowTheEngineTextOfTheirOwnResult() {
 
     for (const SuiteView* panel : {static_cast<const SuiteView*>(window.cpuView()),
                                    static_cast<const SuiteView*>(window.memoryView())}) {
-        for (const TestRow* row : panel->testRows()) {
+        for (const TestRow* row : panel->testRows())
             QCOMPARE(panel->testStatus(row->index()), TestStatus::not_run);
-            QVERIFY(!row->spinner()->isVisible());
-        }
     }
     QCOMPARE(cellTexts(window),
              (QStringList{"0.0 Million Operations/s", "0.0 Million Operations/s", "0.0 Million Primes/s",
@@ -348,31 +346,23 @@ void StartupTest::debugSwitchTurnsLoggingOnOnlyAfterCreation() {
 }
 
 void StartupTest::onlyAnExactDebugArgumentCounts() {
-    const QList<QStringList> ignored{
-        {"velocitrix"},
-        {"velocitrix", "--debug"},
-        {"velocitrix", "-Debug"},
-        {"velocitrix", "-DEBUG"},
-        {"velocitrix", "-debug=1"},
-        {"velocitrix", "debug"},
-        {"velocitrix", "-debug "},
+    const QList<std::pair<QStringList, int>> cases{
+        {{"velocitrix"}, 0},
+        {{"velocitrix", "--debug"}, 0},
+        {{"velocitrix", "-Debug"}, 0},
+        {{"velocitrix", "-DEBUG"}, 0},
+        {{"velocitrix", "-debug=1"}, 0},
+        {{"velocitrix", "debug"}, 0},
+        {{"velocitrix", "-debug "}, 0},
+        {{"velocitrix", "-debug"}, 1},
+        {{"-debug"}, 1},  // the program path itself is walked too
+        {{"velocitrix", "-debug", "-debug"}, 1},
+        {{"velocitrix", "extra", "-debug", "more"}, 1},
     };
-    for (const QStringList& arguments : ignored) {
+    for (const auto& [arguments, logging] : cases) {
         setDebugLogging(false);
         TestState state(arguments, &createShortBaseline);
-        QVERIFY2(debugLogging == 0, qPrintable(arguments.join(QLatin1Char(' '))));
-    }
-
-    const QList<QStringList> accepted{
-        {"velocitrix", "-debug"},
-        {"-debug"},  // the program path itself is walked too
-        {"velocitrix", "-debug", "-debug"},
-        {"velocitrix", "extra", "-debug", "more"},
-    };
-    for (const QStringList& arguments : accepted) {
-        setDebugLogging(false);
-        TestState state(arguments, &createShortBaseline);
-        QVERIFY2(debugLogging == 1, qPrintable(arguments.join(QLatin1Char(' '))));
+        QVERIFY2(debugLogging == logging, qPrintable(arguments.join(QLatin1Char(' '))));
     }
     setDebugLogging(false);
 }
