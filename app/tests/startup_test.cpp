@@ -27,7 +27,6 @@ private slots:
     void suitePanelsShowTheirFixedTextsAndSizes();
     void testRowShowsItsFixedTextsAndSizes();
     void windowShowsTheEngineTextsAndIdleControls();
-    void rowsShowTheEngineTextOfTheirOwnResult();
     void artworkIsFoundByName();
     void benchmarkWebsiteOpensTheHomePage();
     void uploadWithIncompleteResultsIsRefusedAndWritesNothing();
@@ -190,6 +189,7 @@ void StartupTest::testRowShowsItsFixedTextsAndSizes() {
     QVERIFY2(table.isEmpty(), qPrintable(table));
 }
 
+// The real record as the window shows it, idle, before and after results.
 void StartupTest::windowShowsTheEngineTextsAndIdleControls() {
     WindowScene scene;
     QVERIFY(scene.shown());
@@ -212,15 +212,9 @@ void StartupTest::windowShowsTheEngineTextsAndIdleControls() {
 
     QCOMPARE(barShows(window), QStringLiteral("website upload"));
     QVERIFY(presentedAlert(window.alertPresenter()) == nullptr);
-}
 
-// Each row shows the engine's text for its own id: first for a result of
-// 0, then for sixteen figures that all differ.
-void StartupTest::rowsShowTheEngineTextOfTheirOwnResult() {
-    WindowScene scene;
-    QVERIFY(scene.shown());
-    ContentView& window = scene.window;
-
+    // Each row shows the engine's text for its own id: first for a result of
+    // 0, then for sixteen figures that all differ.
     for (const SuiteView* panel : {static_cast<const SuiteView*>(window.cpuView()),
                                    static_cast<const SuiteView*>(window.memoryView())}) {
         for (const TestRow* row : panel->testRows())
@@ -253,7 +247,6 @@ void StartupTest::artworkIsFoundByName() {
 void StartupTest::benchmarkWebsiteOpensTheHomePage() {
     WindowScene scene;
     QVERIFY(scene.shown());
-
     QTest::mouseClick(scene.window.websiteButton(), Qt::LeftButton);
     QCOMPARE(scene.browser.opened.size(), 1);
     const QUrl home = scene.browser.opened.first();
