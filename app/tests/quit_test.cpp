@@ -1,20 +1,12 @@
 // Quitting the application: the program itself runs in a child process
 // (this executable started with "--child <case> -debug" in a directory of
-// its own) and closes its window at a chosen moment; the test reads how and
-// when the process ended, and from its debug log which tests it started.
-//   idle    no run in progress: the program returns normally
-//   queued  the terminating flag set before the CPU suite's "Run": the
-//           process ends with status 0 at the check after queueing, before
-//           the first test starts
-//   suite   during the CPU suite's first test: the process ends with status
-//           0 at the check after that test, without starting another
-//   last    during the last test of a suite (one of two short memory tests,
-//           built as the panels are): the suite finishes, then the program
-//           returns normally
-//   row     during a single-row test (Integer Math): the test finishes, then
-//           the program returns normally
-// and one end that is not a quit: offthread, a work item that writes the
-// shared state, which only the main thread may write: the process aborts.
+// its own) and closes its window at a chosen moment: idle; "queued" (the
+// terminating flag set before the CPU suite's "Run"); "suite" (during the CPU
+// suite's first test); "last" (during the last of two short memory tests,
+// built as the panels are); "row" (during Integer Math run from its row). The
+// test reads how and when the process ended, and from its debug log which
+// tests it started. One end is not a quit: "offthread", a work item that
+// writes the shared state, which only the main thread may write, aborts.
 
 #include <QDateTime>
 #include <QDir>

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -48,9 +47,7 @@ void expectIdsUnchanged(const Baseline& b) {
 
 // The one file a save left in dir.
 std::string onlyFileIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    const std::vector<std::string> names = vxtest::filesIn(dir);
     EXPECT_EQ(names.size(), 1u);
     return names.empty() ? std::string() : names.front();
 }
@@ -164,8 +161,7 @@ TEST(UploadFailure, EachFailureStoresNoIdsAndLeavesOnlyWhatWasDone) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
         expectIdsUnchanged(b);
         EXPECT_EQ(b.timeStamp != 20240102030405u, c.local == 1);  // refreshed by a write
-        const auto local = std::distance(std::filesystem::directory_iterator(home.path()), {});
-        EXPECT_EQ(static_cast<std::size_t>(local), c.local);
+        EXPECT_EQ(vxtest::filesIn(home.path()).size(), c.local);
         EXPECT_EQ(ftp.files().size(), c.uploaded);
         EXPECT_EQ(https.requestPaths().size(), c.registered);
     }
