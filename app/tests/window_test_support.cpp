@@ -65,9 +65,11 @@ void waitForWorkInFlight() {
     std::_Exit(EXIT_FAILURE);
 }
 
+namespace {
+// Both transfers pointed at ports of 127.0.0.1 where nothing listens: an
+// upload fails at once and reaches no other host. The product's values for
+// anything not named here, so that a setting added later keeps a sound value.
 ResultsDeployment unreachableLocalDeployment() {
-    // The product's values for anything not named here, so that a setting
-    // added later keeps a sound value.
     ResultsDeployment deployment = productDeployment();
     deployment.ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
     deployment.resultsHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
@@ -79,7 +81,6 @@ ResultsDeployment unreachableLocalDeployment() {
     return deployment;
 }
 
-namespace {
 // The catchers alive, innermost last; the innermost holds the schemes.
 QList<UrlCatcher*>& catchers() {
     static QList<UrlCatcher*> stack;
