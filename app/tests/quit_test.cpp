@@ -1,20 +1,12 @@
 // Quitting the application: the program itself runs in a child process
 // (this executable started with "--child <case> -debug" in a directory of
-// its own) and closes its window at a chosen moment; the test reads how and
-// when the process ended, and from its debug log which tests it started.
-//   idle    no run in progress: the program returns normally
-//   queued  the terminating flag set before the CPU suite's "Run": the
-//           process ends with status 0 at the check after queueing, before
-//           the first test starts
-//   suite   during the CPU suite's first test: the process ends with status
-//           0 at the check after that test, without starting another
-//   last    during the last test of a suite (one of two short memory tests,
-//           built as the panels are): the suite finishes, then the program
-//           returns normally
-//   row     during a single-row test (Integer Math): the test finishes, then
-//           the program returns normally
-// and one end that is not a quit: offthread, a work item that writes the
-// shared state, which only the main thread may write: the process aborts.
+// its own) and closes its window at a chosen moment: idle; "queued" (the
+// terminating flag set before the CPU suite's "Run"); "suite" (during the CPU
+// suite's first test); "last" (during the last of two short memory tests,
+// built as the panels are); "row" (during Integer Math run from its row). The
+// test reads how and when the process ended, and from its debug log which
+// tests it started. One end is not a quit: "offthread", a work item that
+// writes the shared state, which only the main thread may write, aborts.
 
 #include <QDateTime>
 #include <QDir>
@@ -161,64 +153,53 @@ class QuitTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void quittingWhileIdleEndsNormally();
-    void terminatingBeforeASuiteEndsItBeforeItsFirstTest();
-    void quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck();
-    void quittingDuringASuitesLastTestLetsItFinish();
-    void quittingDuringASingleRowLetsTheTestFinish();
+    void quittingEndsAsItsMomentAsks_data();
+    void quittingEndsAsItsMomentAsks();
     void stateWrittenOffTheMainThreadAbortsTheProcess();
 };
 
-void QuitTest::quittingWhileIdleEndsNormally() {
-    const ChildOutcome outcome = runScenario(QStringLiteral("idle"));
-    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
-    QCOMPARE(outcome.exitCode, kReturnedExitCode);
-    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
-    QCOMPARE(outcome.lineStartingWith(QStringLiteral("result0 ")), QStringLiteral("0.0 Million Operations/s"));
+// How each quit ends: returned from the event loop (kReturnedExitCode, its
+// "returned 0" line) or ended by the suite's check (0, no such line); the
+// figure it left in one result ("" for none, a zero text when it must be 0,
+// otherwise any other figure in that unit); what the debug log must hold and
+// must not.
+void QuitTest::quittingEndsAsItsMomentAsks_data() {
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("resultLine");
+    QTest::addColumn<QString>("zeroText");
+    QTest::addColumn<bool>("mustBeZero");
+    QTest::addColumn<QString>("logHas");
+    QTest::addColumn<QString>("logLacks");
+    const auto q = [](const char* text) { return QString::fromLatin1(text); };
+    const QString cpuZero = q("0.0 Million Operations/s");
+    QTest::newRow("idle") << kReturnedExitCode << q("result0 ") << cpuZero << true << q("") << q("");
+    QTest::newRow("queued") << 0 << q("") << q("") << false << q("") << q("Running CPU Test");
+    QTest::newRow("suite") << 0 << q("") << q("") << false << started(0) << started(1);
+    QTest::newRow("last") << kReturnedExitCode << q("result13 ") << q("0 Megabytes") << false << q("") << q("");
+    QTest::newRow("row") << kReturnedExitCode << q("result0 ") << cpuZero << false
+                         << q("CPU Test: 0 Cumulative Total") << q("");
 }
 
-void QuitTest::terminatingBeforeASuiteEndsItBeforeItsFirstTest() {
-    const ChildOutcome outcome = runScenario(QStringLiteral("queued"));
-    QVERIFY2(outcome.closedAtMs > 0, "the suite was never started");
+void QuitTest::quittingEndsAsItsMomentAsks() {
+    QFETCH(int, exitCode);
+    QFETCH(QString, resultLine);
+    QFETCH(QString, zeroText);
+    QFETCH(bool, mustBeZero);
+    QFETCH(QString, logHas);
+    QFETCH(QString, logLacks);
+    const ChildOutcome outcome = runScenario(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY2(outcome.closedAtMs > 0, "the moment to quit was never reached");
     QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
-    QCOMPARE(outcome.exitCode, 0);
-    QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
-    QVERIFY2(!outcome.debugLog.contains(QStringLiteral("Running CPU Test")), qPrintable(outcome.debugLog));
-}
-
-void QuitTest::quittingDuringASuiteEndsWithStatusZeroAtTheNextCheck() {
-    const ChildOutcome outcome = runScenario(QStringLiteral("suite"));
-    QVERIFY2(outcome.closedAtMs > 0, "the suite never started");
-    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
-    QCOMPARE(outcome.exitCode, 0);
-    // Ended by the suite's check, not by returning from the event loop.
-    QVERIFY(outcome.lineStartingWith(QStringLiteral("returned ")).isEmpty());
-    // Only the test in progress was let finish.
-    QVERIFY2(outcome.debugLog.contains(started(0)), qPrintable(outcome.debugLog));
-    QVERIFY2(!outcome.debugLog.contains(started(1)), qPrintable(outcome.debugLog));
-}
-
-void QuitTest::quittingDuringASuitesLastTestLetsItFinish() {
-    const ChildOutcome outcome = runScenario(QStringLiteral("last"));
-    QVERIFY2(outcome.closedAtMs > 0, "the last test was never reached");
-    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
-    QCOMPARE(outcome.exitCode, kReturnedExitCode);
-    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
-    const QString result = outcome.lineStartingWith(QStringLiteral("result13 "));
-    QVERIFY2(result.endsWith(QStringLiteral(" Megabytes")) && result != QStringLiteral("0 Megabytes"),
-             qPrintable(result));
-}
-
-void QuitTest::quittingDuringASingleRowLetsTheTestFinish() {
-    const ChildOutcome outcome = runScenario(QStringLiteral("row"));
-    QVERIFY2(outcome.closedAtMs > 0, "the window was never closed");
-    QCOMPARE(outcome.exitStatus, QProcess::NormalExit);
-    QCOMPARE(outcome.exitCode, kReturnedExitCode);
-    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")), QStringLiteral("0"));
-    const QString result = outcome.lineStartingWith(QStringLiteral("result0 "));
-    QVERIFY(result.endsWith(QStringLiteral(" Million Operations/s")));
-    QVERIFY2(result != QStringLiteral("0.0 Million Operations/s"), "the test was cut short");
-    QVERIFY2(outcome.debugLog.contains(QStringLiteral("CPU Test: 0 Cumulative Total")), qPrintable(outcome.debugLog));
+    QCOMPARE(outcome.exitCode, exitCode);
+    QCOMPARE(outcome.lineStartingWith(QStringLiteral("returned ")),
+             exitCode == kReturnedExitCode ? QStringLiteral("0") : QString());
+    if (!resultLine.isEmpty()) {
+        const QString result = outcome.lineStartingWith(resultLine);
+        QVERIFY2(result.endsWith(zeroText.mid(zeroText.indexOf(QLatin1Char(' '))))
+                     && (result == zeroText) == mustBeZero, qPrintable(result));
+    }
+    QVERIFY2(logHas.isEmpty() || outcome.debugLog.contains(logHas), qPrintable(outcome.debugLog));
+    QVERIFY2(logLacks.isEmpty() || !outcome.debugLog.contains(logLacks), qPrintable(outcome.debugLog));
 }
 
 void QuitTest::stateWrittenOffTheMainThreadAbortsTheProcess() {

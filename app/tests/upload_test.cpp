@@ -27,9 +27,16 @@ const QString kRegistration = QStringLiteral("/baselines/V10/upload-linux.php?us
 // Real servers on 127.0.0.1 and a window scene whose upload goes to them,
 // over a record whose sixteen results are all present. The scene goes
 // first (after the work in flight), the servers after it.
-struct UploadScene {
+struct LocalServers {
+    explicit LocalServers(const char* reply) : https(reply) {}
+    vxtest::FtpTestServer ftp;
+    vxtest::HttpsTestServer https;
+};
+
+struct UploadScene : LocalServers, WindowScene {
     explicit UploadScene(const char* reply)
-        : https(reply), scene(&createShortBaseline, vxtest::localDeployment(ftp, https)) {
+        : LocalServers(reply),
+          WindowScene(&createShortBaseline, vxtest::localDeployment(ftp, https)) {
         presetCompleteResults(state.baseline);
     }
 
@@ -38,17 +45,8 @@ struct UploadScene {
             qWarning("%s", ftp.log().c_str());
         if (!https.started())
             qWarning("%s", https.log().c_str());
-        return ftp.started() && https.started() && scene.shown();
+        return ftp.started() && https.started() && shown();
     }
-
-    vxtest::FtpTestServer ftp;
-    vxtest::HttpsTestServer https;
-    WindowScene scene;
-    ScratchHome& home = scene.home;
-    UrlCatcher& browser = scene.browser;
-    vxtest::ScopedTestDeployment& seam = scene.seam;
-    TestState& state = scene.state;
-    ContentView& window = scene.window;
 };
 
 QMessageBox* waitForAlert(const AlertPresenter* presenter) {
@@ -150,10 +148,8 @@ void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
     QVERIFY(pressAlertButton(prompt, QStringLiteral("Yes")));
 
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
-    QVERIFY(w.window.uploadingIndicator()->isVisible());
-    QVERIFY(w.window.uploadingText()->isVisible());
-    QVERIFY(w.window.uploadingSpinner()->isVisible());
-    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website uploading"));
+    QVERIFY(w.window.uploadingText()->isVisible() && w.window.uploadingSpinner()->isVisible());
     // No test may start while the engine uploads.
     QVERIFY(!anyRunButtonEnabled(w.window));
 
@@ -163,8 +159,7 @@ void UploadTest::promptYesUploadsThenOffersTheResultsPage() {
 
     // The panel's upload marks the results uploaded at once.
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
-    QVERIFY(w.window.viewResultsButton()->isVisible());
-    QVERIFY(!w.window.uploadingIndicator()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website view-results"));
     QVERIFY(!anyRunButtonDisabled(w.window));
 
     // What was sent: the file written in the home directory, by FTP, and its
@@ -208,8 +203,7 @@ void UploadTest::promptUploadFailureReportsAndLeavesUploadOpen() {
     QVERIFY(failed != nullptr);
     QCOMPARE(describe(failed), describe(w.window.cpuView()->uploadAlert(UploadAlert::failed)));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
-    QVERIFY(w.window.uploadResultsButton()->isVisible());
-    QVERIFY(w.window.uploadResultsButton()->isEnabled());
+    QCOMPARE(barShows(w.window), QStringLiteral("website upload"));
     QVERIFY(!anyRunButtonDisabled(w.window));
     QCOMPARE(registrations(w.https), QStringList{});
 
@@ -231,24 +225,21 @@ void UploadTest::barUploadSucceedsAndDismissMarksItUploaded() {
     QTest::mouseClick(w.window.uploadResultsButton(), Qt::LeftButton);
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::initiated);
     QCOMPARE(w.state.disableButtons(), true);
-    QVERIFY(w.window.uploadingIndicator()->isVisible());
-    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website uploading"));
     QVERIFY(!anyRunButtonEnabled(w.window));
-    QVERIFY(w.window.websiteButton()->isEnabled());
 
     QMessageBox* done = waitForAlert(w.window.alertPresenter());
     QVERIFY(done != nullptr);
     QCOMPARE(describe(done), describe(w.window.uploadAlert(UploadAlert::success)));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
-    QVERIFY(w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website upload"));
     QCOMPARE(w.state.disableButtons(), false);
     QCOMPARE(registrations(w.https).size(), 1);
 
     QVERIFY(pressAlertButton(done, QStringLiteral("Dismiss")));
     QVERIFY(waitForNoAlert(w.window.alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
-    QVERIFY(w.window.viewResultsButton()->isVisible());
-    QVERIFY(!w.window.uploadResultsButton()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website view-results"));
     QCOMPARE(w.browser.opened.size(), 0);
 
     QTest::mouseClick(w.window.viewResultsButton(), Qt::LeftButton);
@@ -270,7 +261,7 @@ void UploadTest::barSuccessAlertOpensTheResultsPage() {
     QVERIFY(pressAlertButton(done, QStringLiteral("View Results Online")));
     QVERIFY(waitForNoAlert(w.window.alertPresenter()));
     QCOMPARE(w.state.resultsUploaded(), UploadStatus::complete);
-    QVERIFY(w.window.viewResultsButton()->isVisible());
+    QCOMPARE(barShows(w.window), QStringLiteral("website view-results"));
     QCOMPARE(w.browser.opened,
              QList<QUrl>{QUrl(QStringLiteral("https://%1/baselines/V10/display.php?id=1200007")
                                   .arg(QString::fromStdString(w.https.hostAndPort())))});
@@ -293,8 +284,7 @@ void UploadTest::barUploadFailureCanBeRetriedInFull() {
         QVERIFY(pressAlertButton(failed, QStringLiteral("OK")));
         QVERIFY(waitForNoAlert(w.window.alertPresenter()));
         QCOMPARE(w.state.resultsUploaded(), UploadStatus::waiting);
-        QVERIFY(w.window.uploadResultsButton()->isVisible());
-        QVERIFY(w.window.uploadResultsButton()->isEnabled());
+        QCOMPARE(barShows(w.window), QStringLiteral("website upload"));
         QCOMPARE(registrations(w.https).size(), attempt);
         QVERIFY(!w.ftp.files().empty());
     }

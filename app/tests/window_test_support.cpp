@@ -65,9 +65,11 @@ void waitForWorkInFlight() {
     std::_Exit(EXIT_FAILURE);
 }
 
+namespace {
+// Both transfers pointed at ports of 127.0.0.1 where nothing listens: an
+// upload fails at once and reaches no other host. The product's values for
+// anything not named here, so that a setting added later keeps a sound value.
 ResultsDeployment unreachableLocalDeployment() {
-    // The product's values for anything not named here, so that a setting
-    // added later keeps a sound value.
     ResultsDeployment deployment = productDeployment();
     deployment.ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
     deployment.resultsHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
@@ -79,7 +81,6 @@ ResultsDeployment unreachableLocalDeployment() {
     return deployment;
 }
 
-namespace {
 // The catchers alive, innermost last; the innermost holds the schemes.
 QList<UrlCatcher*>& catchers() {
     static QList<UrlCatcher*> stack;
@@ -164,19 +165,26 @@ QList<QPushButton*> runButtons(const ContentView& window) {
 }
 
 bool anyRunButtonEnabled(const ContentView& window) {
-    for (QPushButton* button : runButtons(window)) {
-        if (button->isEnabled())
-            return true;
-    }
-    return false;
+    const QList<QPushButton*> buttons = runButtons(window);
+    return std::any_of(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isEnabled(); });
 }
 
 bool anyRunButtonDisabled(const ContentView& window) {
-    for (QPushButton* button : runButtons(window)) {
-        if (!button->isEnabled())
-            return true;
+    const QList<QPushButton*> buttons = runButtons(window);
+    return !std::all_of(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isEnabled(); });
+}
+
+QString barShows(const ContentView& window) {
+    const std::pair<const char*, const QWidget*> controls[] = {
+        {"website", window.websiteButton()},       {"upload", window.uploadResultsButton()},
+        {"upload-disabled", window.uploadDisabledButton()}, {"uploading", window.uploadingIndicator()},
+        {"view-results", window.viewResultsButton()}};
+    QStringList shown;
+    for (const auto& [name, control] : controls) {
+        if (control->isVisible())
+            shown << QLatin1String(name) + (control->isEnabled() ? "" : "(off)");
     }
-    return false;
+    return shown.join(QLatin1Char(' '));
 }
 
 QSize fixedSize(const QWidget* widget) {

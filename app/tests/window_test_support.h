@@ -59,10 +59,6 @@ void presetCompleteResults(Baseline* baseline);
 // with a message and a failing status rather than destroy anything under it.
 void waitForWorkInFlight();
 
-// A deployment that points both transfers at ports of 127.0.0.1 where
-// nothing listens: an upload fails at once and reaches no other host.
-ResultsDeployment unreachableLocalDeployment();
-
 // Catches what the window opens in a browser: registered as the handler of
 // the https and http schemes while it lives; an inner catcher hands the
 // schemes back to the outer one when it goes.
@@ -124,6 +120,9 @@ QStringList cellTexts(const ContentView& window);
 QList<QPushButton*> runButtons(const ContentView& window);
 bool anyRunButtonEnabled(const ContentView& window);
 bool anyRunButtonDisabled(const ContentView& window);
+// The bar's controls on screen, in order, from "website upload
+// upload-disabled uploading view-results"; a disabled one marked "(off)".
+QString barShows(const ContentView& window);
 
 // The fixed size of a widget, -1 in a direction it is free in.
 QSize fixedSize(const QWidget* widget);

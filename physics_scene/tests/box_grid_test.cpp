@@ -78,22 +78,12 @@ protected:
 BenchmarkDemo* BoxGrid::scene_ = nullptr;
 
 // Settings the library keeps in protected members without a getter, read
-// through member pointers named in explicit instantiations (where access
-// checking does not apply).
-template <typename Tag, typename Tag::Type Member>
-struct SecretOf {
-    friend typename Tag::Type librarySecret(Tag) { return Member; }
+// through member pointers taken inside a derived class (never built).
+struct SweepSettings : btAxisSweep3Internal<unsigned short> {
+    using Sweep = btAxisSweep3Internal<unsigned short>;
+    static unsigned short maxHandles(const Sweep& s) { return s.*&SweepSettings::m_maxHandles; }
+    static btDbvtBroadphase* raycastAccelerator(const Sweep& s) { return s.*&SweepSettings::m_raycastAccelerator; }
 };
-struct MaxHandles {
-    using Type = unsigned short btAxisSweep3Internal<unsigned short>::*;
-    friend Type librarySecret(MaxHandles);
-};
-template struct SecretOf<MaxHandles, &btAxisSweep3Internal<unsigned short>::m_maxHandles>;
-struct RaycastAccelerator {
-    using Type = btDbvtBroadphase* btAxisSweep3Internal<unsigned short>::*;
-    friend Type librarySecret(RaycastAccelerator);
-};
-template struct SecretOf<RaycastAccelerator, &btAxisSweep3Internal<unsigned short>::m_raycastAccelerator>;
 
 } // namespace
 
@@ -204,9 +194,8 @@ TEST_F(BoxGrid, WorldSizingAndSolverSettingsReadBack)
     sweep->getBroadphaseAabb(low, high);
     EXPECT_EQ(low, btVector3(-1000, -1000, -1000));
     EXPECT_EQ(high, btVector3(1000, 1000, 1000));
-    const btAxisSweep3Internal<unsigned short>& sweepBase = *sweep;
-    EXPECT_EQ(sweepBase.*librarySecret(MaxHandles{}), 4128 + 1); // the library adds its sentinel
-    EXPECT_NE(sweepBase.*librarySecret(RaycastAccelerator{}), nullptr);
+    EXPECT_EQ(SweepSettings::maxHandles(*sweep), 4128 + 1); // the library adds its sentinel
+    EXPECT_NE(SweepSettings::raycastAccelerator(*sweep), nullptr);
     EXPECT_EQ(sweep->getNumHandles(), 4001);
     EXPECT_NE(dynamic_cast<btHashedOverlappingPairCache*>(sweep->getOverlappingPairCache()), nullptr);
     EXPECT_EQ(sweep->getOverlappingPairCache(), scene_->broadphasePairCache);

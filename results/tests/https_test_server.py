@@ -2,18 +2,12 @@
 """HTTPS server on 127.0.0.1 for the results-upload tests.
 
 Answers every GET with status 200 and the bytes of --reply-file (read anew for
-each request, so a test can change the reply between requests), in the way
---shape gives (--seconds is the time it names):
-  whole             the reply with its length, at once
-  silent            silence for --seconds, then as whole
-  cut-off           a length 64 bytes above the reply's, the reply, then the
-                    connection closed
-  stall-after-body  as cut-off, but silence for --seconds instead of closing
-  trickle           the reply with its length, one byte every --seconds
-  endless           no length, the reply, then blanks until the client leaves
-Appends each request's path, one per line, to --request-log. Listens on a free port and writes its number to
---port-file once it accepts connections (written to a temporary name first and
-renamed, so a reader never sees half a number). Runs until it is signalled.
+each request, so a test can change the reply between requests), in the
+--shape of ReplyShape in test_servers.h (--seconds is the time it names).
+Appends each request's path, one per line, to --request-log. Listens on a
+free port and writes its number to --port-file once it accepts connections
+(written to a temporary name first and renamed, so a reader never sees half a
+number). Runs until it is signalled.
 """
 
 import argparse

@@ -6,7 +6,6 @@
 
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -178,14 +177,6 @@ SavedFile splitResultsFile(const std::string& bytes) {
         << file.checksum;
     EXPECT_NE(file.document.back(), '\n');
     return file;
-}
-
-std::vector<std::string> filesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 Entries entriesOf(const YAML::Node& map) {
@@ -360,7 +351,7 @@ TEST_F(ResultsFileTest, SavingOverAnExistingFileReplacesItEntirely) {
     const std::string bytes = vxtest::readWholeFile(path);
     EXPECT_EQ(bytes.find('x' + std::string(8, 'x')), std::string::npos);
     EXPECT_EQ(bytes, makeBaselineDocument(b) + "\nChecksum: " + splitResultsFile(bytes).checksum);
-    EXPECT_EQ(filesIn(dir_.path()), std::vector<std::string>{"existing.vx"});
+    EXPECT_EQ(vxtest::filesIn(dir_.path()), std::vector<std::string>{"existing.vx"});
 }
 
 TEST_F(ResultsFileTest, UnopenablePathFailsWithoutTouchingTheRecord) {
@@ -378,7 +369,7 @@ TEST_F(ResultsFileTest, UnopenablePathFailsWithoutTouchingTheRecord) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to open baseline file\n");
         EXPECT_EQ(b.timeStamp, 20240229235959u);
     }
-    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"BL_2.vx", "plain"}));
+    EXPECT_EQ(vxtest::filesIn(dir_.path()), (std::vector<std::string>{"BL_2.vx", "plain"}));
     EXPECT_TRUE(std::filesystem::is_directory(pathOf("BL_2.vx")));
 }
 
@@ -407,7 +398,7 @@ TEST_F(ResultsFileTest, FailedWriteLeavesNoFileAndKeepsTheOldOne) {
     };
     EXPECT_EXIT(writeUnderTheLimit(), testing::ExitedWithCode(0),
                 testing::Eq("Failed to write baseline file\nFailed to write baseline file\n"));
-    EXPECT_EQ(filesIn(dir_.path()), std::vector<std::string>{"BL_old.vx"});
+    EXPECT_EQ(vxtest::filesIn(dir_.path()), std::vector<std::string>{"BL_old.vx"});
     EXPECT_EQ(vxtest::readWholeFile(rewritten), earlier);
 }
 

@@ -158,6 +158,15 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& logPath) {
     stop();
     // Everything the child needs is prepared before fork: after it, only
@@ -261,14 +270,7 @@ FtpTestServer::FtpTestServer(std::string user, std::string password)
 
 std::string FtpTestServer::hostAndPort() const { return loopback(port_); }
 
-std::vector<std::string> FtpTestServer::files() const {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(root_.path(), ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> FtpTestServer::files() const { return filesIn(root_.path()); }
 
 std::string FtpTestServer::readFile(const std::string& name) const {
     return readWholeFile(root_.path() + "/" + name);

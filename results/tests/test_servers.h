@@ -39,6 +39,8 @@ private:
 // Whole content of a file; empty when it cannot be read.
 std::string readWholeFile(const std::string& path);
 bool fileExists(const std::string& path);
+// Names of the entries in a directory, sorted; empty when it cannot be read.
+std::vector<std::string> filesIn(const std::string& dir);
 
 // A child process running argv[0] with arguments argv; its standard output
 // and error go to logPath.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -46,9 +47,7 @@ void expectIdsUnchanged(const Baseline& b) {
 
 // The one file a save left in dir.
 std::string onlyFileIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    const std::vector<std::string> names = vxtest::filesIn(dir);
     EXPECT_EQ(names.size(), 1u);
     return names.empty() ? std::string() : names.front();
 }
@@ -117,74 +116,55 @@ TEST_F(UploadTest, DirectoryEndingInSlashSendsTheSameName) {
     EXPECT_EQ(https_.requestPaths(), std::vector<std::string>{kRegistration + name});
 }
 
-TEST_F(UploadTest, FtpServerDownFailsPromptlyAndTellsNoOne) {
-    seam_.deployment().ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort());
-    testing::internal::CaptureStderr();
-    const auto start = Clock::now();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Couldn't connect to server");
-    expectIdsUnchanged(baseline_);
-    EXPECT_TRUE(https_.requestPaths().empty());
-    onlyFileIn(home_.path());  // the written file stays
-}
-
-TEST_F(UploadTest, RefusedLoginFails) {
-    seam_.deployment().ftpPassword = "not-the-password-000";
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Login denied");
-    expectIdsUnchanged(baseline_);
-    EXPECT_TRUE(ftp_.files().empty());
-    EXPECT_TRUE(https_.requestPaths().empty());
-}
-
-TEST_F(UploadTest, HttpsServerDownFailsAfterTheUpload) {
-    https_.stop();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Couldn't connect to server");
-    expectIdsUnchanged(baseline_);
-    // The file stays both in the directory and on the FTP server.
-    const std::string name = onlyFileIn(home_.path());
-    EXPECT_EQ(ftp_.files(), std::vector<std::string>{name});
-}
-
-TEST_F(UploadTest, ReplyWithoutAcceptanceFails) {
-    https_.setReply("Success: false\nDBId: 5\nfilenameSalt: 6\n");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    expectIdsUnchanged(baseline_);
-    EXPECT_EQ(https_.requestPaths().size(), 1u);
-}
-
-TEST_F(UploadTest, MalformedIdInAnAcceptedReplyFailsAndStoresNothing) {
-    https_.setReply("Success: true DBId: 5 filenameSalt: 99999999999");
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    expectIdsUnchanged(baseline_);
-}
-
-TEST_F(UploadTest, UnwritableDirectorySendsNothing) {
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path() + "/missing"));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to open baseline file\n");
-    EXPECT_EQ(baseline_.timeStamp, 20240102030405u);
-    expectIdsUnchanged(baseline_);
-    EXPECT_TRUE(ftp_.files().empty());
-    EXPECT_TRUE(https_.requestPaths().empty());
-}
-
-TEST_F(UploadTest, UntrustedCertificateIsRefused) {
-    // Without the test CA file libcurl verifies against the system's store,
-    // which does not hold the test certificate.
-    seam_.deployment().caFile.clear();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(saveAndUploadBaseline(baseline_, home_.path()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "SSL peer certificate or SSH remote key was not OK");
-    expectIdsUnchanged(baseline_);
-    EXPECT_TRUE(https_.requestPaths().empty());
+// Each failure answers false with the ids unchanged and says why; what it
+// left: files in the directory, on the FTP server, registrations.
+TEST(UploadFailure, EachFailureStoresNoIdsAndLeavesOnlyWhatWasDone) {
+    using Setup = std::function<void(ResultsDeployment&, vxtest::HttpsTestServer&)>;
+    const struct {
+        const char* what;
+        Setup setup;
+        const char* subdirectory;
+        std::string error;
+        std::size_t local, uploaded, registered;
+    } cases[] = {
+        {"FTP server down",
+         [](ResultsDeployment& d, auto&) { d.ftpHost = "127.0.0.1:" + std::to_string(vxtest::unusedTcpPort()); },
+         "", "Couldn't connect to server", 1, 0, 0},
+        {"login refused", [](ResultsDeployment& d, auto&) { d.ftpPassword = "not-the-password-000"; }, "",
+         "Login denied", 1, 0, 0},
+        {"HTTPS server down", [](auto&, vxtest::HttpsTestServer& https) { https.stop(); }, "",
+         "Couldn't connect to server", 1, 1, 0},
+        {"reply without acceptance",
+         [](auto&, vxtest::HttpsTestServer& https) { https.setReply("Success: false\nDBId: 5\nfilenameSalt: 6\n"); },
+         "", "", 1, 1, 1},
+        {"malformed id in an accepted reply",
+         [](auto&, vxtest::HttpsTestServer& https) { https.setReply("Success: true DBId: 5 filenameSalt: 99999999999"); },
+         "", "", 1, 1, 1},
+        // Without the test CA file libcurl verifies against the system's
+        // store, which does not hold the test certificate.
+        {"untrusted certificate", [](ResultsDeployment& d, auto&) { d.caFile.clear(); }, "",
+         "SSL peer certificate or SSH remote key was not OK", 1, 1, 0},
+        {"unwritable directory", [](auto&, auto&) {}, "/missing", "Failed to open baseline file\n", 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vxtest::FtpTestServer ftp;
+        vxtest::HttpsTestServer https(kReply);
+        ASSERT_TRUE(ftp.started() && https.started()) << ftp.log() << https.log();
+        vxtest::ScopedTestDeployment seam(vxtest::localDeployment(ftp, https));
+        vxtest::TempDir home;
+        Baseline b;
+        fillResults(b);
+        c.setup(seam.deployment(), https);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(saveAndUploadBaseline(b, home.path() + c.subdirectory));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
+        expectIdsUnchanged(b);
+        EXPECT_EQ(b.timeStamp != 20240102030405u, c.local == 1);  // refreshed by a write
+        EXPECT_EQ(vxtest::filesIn(home.path()).size(), c.local);
+        EXPECT_EQ(ftp.files().size(), c.uploaded);
+        EXPECT_EQ(https.requestPaths().size(), c.registered);
+    }
 }
 
 TEST_F(UploadTest, FileThatCannotBeReadIsNotUploaded) {
@@ -309,8 +289,6 @@ TEST(TransferLimits, EachTransferEndsWithinItsLimitAndACutReplyStoresNothing) {
     const std::string reply = "Success: true DBId: 5 filenameSalt: 6" + std::string(60, ' ');
     const LimitCase cases[] = {
         {"silent FTP server", Peer::silentFtp, {}, 0, Shortened::connect, "Timeout was reached"},
-        {"trickling FTP greeting", Peer::tricklingFtp, {}, 0.05, Shortened::transfer,
-         "Timeout was reached"},
         // An FTP reply that does not end within the stall limit.
         {"FTP greeting without end", Peer::tricklingFtp, {}, 0.05, Shortened::stall,
          "Timeout was reached"},
