@@ -24,15 +24,8 @@
 
 namespace {
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-using vxtest::noChildProcessesLeft;
-
-[[noreturn]] void stall() {
-    for (;;) pause();
-}
+using vxtest::secondsSince;
+using vxtest::stall;
 
 // Reports ready and waits for go; false on the abort byte. Polls every
 // millisecond rather than spinning, so that many such workers leave the
@@ -142,19 +135,14 @@ void expectCountsAreTheWorkDone(const DatabaseTally& tally, const StatementTrace
     EXPECT_LE(tally.end, trace.closed);
 }
 
-class DatabaseTest : public ::testing::Test {
+class DatabaseTest : public vxtest::WorkerGroupTest {
 protected:
     void TearDown() override {
-        EXPECT_TRUE(workers_.endRemaining());  // every worker was reaped by the runner
-        EXPECT_TRUE(noChildProcessesLeft());
+        WorkerGroupTest::TearDown();
         setDatabaseWorkerForTesting({});
         setAllocationHookForTesting({});
-        workerGroupSeamsForTesting().allowFork = nullptr;
-        workerGroupSeamsForTesting().started = nullptr;
-        workerGroupSeamsForTesting().boundDivisor = 1;
     }
     Baseline baseline_;  // maps the area the test uses
-    vxtest::ForkedWorkers workers_;
 };
 
 TEST_F(DatabaseTest, WorkerCountFollowsCoresAndStopsAt32) {
@@ -257,69 +245,47 @@ TEST_F(DatabaseTest, WorkerCountIsCappedAt32) {
     EXPECT_EQ(runDatabaseTest(0, 40), 528.0);  // 1 + 2 + ... + 32
 }
 
-// Every failure gives 0 within its own bound (here the real bounds / 10: the
-// ready wait and the result wait are 1 s for a 1-second test), silently but
-// for the timeout line, and leaves no worker behind (TearDown).
+// Every failure gives 0 within its own bound, silently but for the timeout
+// line, and leaves no worker behind.
 TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
-    struct Failure {
-        const char* name;
-        std::int32_t seconds;
-        std::function<bool(int)> allowFork;
-        std::function<void(int)> started;  // in each worker before its body
-        std::function<void(std::int32_t, std::int32_t)> worker;
-        std::function<bool(std::size_t)> allocation;
-        bool timeoutLogged;
-        double minSeconds, maxSeconds;
-    };
-    const Failure failures[] = {
-        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, nullptr, false, 0.0, 0.8},
-        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, nullptr, true, 1.0, 1.8},
+    using Failure = vxtest::WorkerFailure<void (*)(std::int32_t, std::int32_t)>;
+    vxtest::ScopedWorkDir dir;
+    WorkerSyncArea area = currentWorkerSyncArea();
+    vxtest::expectEveryFailureGivesZero(std::vector<Failure>{
+        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, "", false, 0.0, 0.8},
+        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, "", true, 1.0, 1.8},
         // The real worker, without data memory: posts 0.0 and ends before ready.
-        {"no data memory", 1, nullptr, nullptr, databaseWorker,
-         [](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; }, false, 0.0, 0.8},
+        {"no data memory", 1, nullptr, nullptr,
+         [](std::int32_t seconds, std::int32_t worker) {
+             setAllocationHookForTesting([](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; });
+             databaseWorker(seconds, worker);
+         },
+         "", false, 0.0, 0.8},
         // Noticed at once although the test lasts 3 s.
         {"crashes after go", 3, nullptr, nullptr,
          [](std::int32_t seconds, std::int32_t worker) {
              if (worker == 1 && readyForGo(worker)) raise(SIGKILL);
              quickWorker(seconds, worker);
          },
-         nullptr, false, 0.0, 0.8},
+         "", false, 0.0, 0.8},
         // The test's 1 s, then the 1 s wait for the results.
         {"never posts", 1, nullptr, nullptr,
          [](std::int32_t, std::int32_t worker) {
              currentWorkerSyncArea().setReady(worker, true);
              stall();
          },
-         nullptr, true, 2.0, 2.8},
-    };
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    workerGroupSeamsForTesting().boundDivisor = 10;
-    WorkerSyncArea area = currentWorkerSyncArea();
-    for (const Failure& failure : failures) {
-        SCOPED_TRACE(failure.name);
-        std::filesystem::remove("debug.log");
-        workerGroupSeamsForTesting().allowFork = failure.allowFork;
-        workerGroupSeamsForTesting().started = failure.started;
-        setDatabaseWorkerForTesting(failure.worker);
-        setAllocationHookForTesting(failure.allocation);
-        testing::internal::CaptureStderr();
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(runDatabaseTest(failure.seconds, 3), 0.0);  // other workers' figures are discarded
-        const double elapsed = secondsSince(start);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        EXPECT_GE(elapsed, failure.minSeconds);
-        EXPECT_LT(elapsed, failure.maxSeconds);
-        const auto messages = vxtest::debugMessages();
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Test Timeout"), failure.timeoutLogged ? 1 : 0);
-        EXPECT_TRUE(noChildProcessesLeft());
+         "", true, 2.0, 2.8},
+    }, [&](const Failure& failure) {
+        setDatabaseWorkerForTesting(failure.body);
+        const double total = runDatabaseTest(failure.seconds, 3);
         if (failure.allowFork) {
             // The abort byte ended the run before go: nothing was measured.
             EXPECT_TRUE(area.abort());
             EXPECT_FALSE(area.go());
             for (int i = 0; i < 3; ++i) EXPECT_EQ(area.result(i), 0.0) << i;
         }
-    }
+        return total;
+    });
 }
 
 // The caller killed before go, while its workers generate their data or
@@ -332,18 +298,10 @@ TEST_F(DatabaseTest, NoWorkerOutlivesAKilledCaller) {
         workerGroupSeamsForTesting().started = [waitingForGo](int worker) {
             if (waitingForGo && worker == 0) stall();
         };
-        const int before = workers_.count();
-        vxtest::RunnerProcess runner([&] { runDatabaseTest(1, 3); });
-        ASSERT_TRUE(runner.started());
-        ASSERT_TRUE(vxtest::waitUntil([&] {
-            return workers_.count() == before + 3 && (!waitingForGo || (area.ready(1) && area.ready(2)));
-        }, 10.0));
-        EXPECT_FALSE(area.go());
-        if (!waitingForGo) {
-            EXPECT_FALSE(area.ready(0) || area.ready(1) || area.ready(2));
-        }
-        ASSERT_TRUE(runner.signal(waitingForGo ? SIGINT : SIGTERM, 2.0));
-        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
+        vxtest::expectNoWorkerOutlivesItsRunner(
+            workers_, 3, [] { runDatabaseTest(1, 3); },
+            [&] { return waitingForGo ? area.ready(1) && area.ready(2) : !(area.ready(0) || area.ready(1) || area.ready(2)); },
+            false, waitingForGo ? SIGINT : SIGTERM);
     }
 }
 

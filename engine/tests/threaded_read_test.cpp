@@ -18,13 +18,10 @@
 #include "memory_test_seams.h"
 #include "state/baseline.h"
 #include "state/worker_sync_area.h"
+#include "test_support.h"
 #include "velocitrix/engine.h"
 
 namespace {
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // A stand-in worker that prepares nothing: ready, wait for go, post 1.0.
 // It yields while it waits, so that hundreds of them cannot keep the
@@ -142,7 +139,7 @@ TEST_F(ThreadedReadTest, ThreadWithoutBufferEndsTheRunWithZeroAtOnce) {
     });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(testThreadedRead(5, 4), 0.0);
-    EXPECT_LT(secondsSince(start), 4.0);  // neither the duration nor the bound
+    EXPECT_LT(vxtest::secondsSince(start), 4.0);  // neither the duration nor the bound
     for (int i = 0; i < 4; ++i) EXPECT_EQ(area.result(i), 0.0) << i;  // nobody measured
 }
 
