@@ -25,17 +25,8 @@
 namespace {
 
 using vxtest::secondsSince;
+using vxtest::readyForGo;
 using vxtest::stall;
-
-// Reports ready and waits for go; false on the abort byte. Polls every
-// millisecond rather than spinning, so that many such workers leave the
-// processors to the forks still being made.
-bool readyForGo(std::int32_t worker) {
-    WorkerSyncArea area = currentWorkerSyncArea();
-    area.setReady(worker, true);
-    vxtest::waitUntil([&] { return area.go() || area.abort(); }, 60.0);
-    return !area.abort();
-}
 
 // A worker without data: on go posts its index plus one.
 void quickWorker(std::int32_t, std::int32_t worker) {

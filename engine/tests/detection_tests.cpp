@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -305,22 +304,6 @@ TEST(TimeStampTest, NowMatchesTheCalendarClock) {
     };
     EXPECT_GE(stamp, stampOf(before));
     EXPECT_LE(stamp, stampOf(after));
-}
-
-TEST(PlatformTest, HardwareThreadsFollowTheAffinityMask) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(0, &one);
-        if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(2);
-        _exit(platform::hardwareThreads() == 1 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PlatformTest, QueryShapeReportsSizesAndErrors) {

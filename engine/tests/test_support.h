@@ -115,6 +115,16 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
+// A stand-in worker's handshake: reports ready and waits for go; false on
+// the abort byte. Polls every millisecond rather than spinning, so that many
+// such workers leave the processors to the forks or threads still to start.
+inline bool readyForGo(int worker) {
+    WorkerSyncArea area = currentWorkerSyncArea();
+    area.setReady(worker, true);
+    waitUntil([&] { return area.go() || area.abort(); }, 60.0);
+    return !area.abort();
+}
+
 // Records every worker that a WorkerGroup forks while the object lives, in
 // this process or in a runner forked from it (RunnerProcess), in memory
 // shared with both. Fixtures call endRemaining() in TearDown, so that a
