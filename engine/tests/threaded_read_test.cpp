@@ -39,16 +39,12 @@ protected:
 };
 
 TEST_F(ThreadedReadTest, SharesSplitTheTotalBlock) {
-    EXPECT_EQ(threadedShareBytes(1), 536870912);
-    EXPECT_EQ(threadedShareBytes(2), 268435456);
-    EXPECT_EQ(threadedShareBytes(4), 134217728);
-    EXPECT_EQ(threadedShareBytes(8), 67108864);
-    EXPECT_EQ(threadedShareBytes(16), 33554432);
-    EXPECT_EQ(threadedShareBytes(31), 17318416);
-    EXPECT_EQ(threadedShareBytes(32), 33554432);
-    EXPECT_EQ(threadedShareBytes(64), 16777216);
-    EXPECT_EQ(threadedShareBytes(65), 33038209);
-    EXPECT_EQ(threadedShareBytes(256), 8388608);
+    const std::pair<int, int> shares[] = {{1, 536870912}, {2, 268435456}, {4, 134217728}, {8, 67108864},
+                                          {16, 33554432}, {31, 17318416}, {32, 33554432}, {64, 16777216},
+                                          {65, 33038209}, {256, 8388608}};
+    for (const auto& [threads, bytes] : shares) {
+        EXPECT_EQ(threadedShareBytes(threads), bytes) << threads;
+    }
     // 65 threads: 4,129,776 whole words read per pass, 33 passes per check.
     EXPECT_EQ(threadedShareBytes(65) / 8, 4129776);
     EXPECT_EQ(passesPerCheck(threadedShareBytes(65)), 33);
@@ -228,11 +224,7 @@ TEST_F(ThreadedReadTest, RunShortOfThreadsFailsTheTestWithItsReason) {
     }
     close(errors[1]);
     int status = -1;
-    pid_t ended = 0;
-    for (int turn = 0; turn < 3000 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++turn) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (ended == 0) {
+    if (!vxtest::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 30.0)) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
     }
