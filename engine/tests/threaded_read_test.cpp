@@ -154,9 +154,7 @@ TEST_F(ThreadedReadTest, ThreadThatNeverGetsReadyEndsTheWaitAtTheBound) {
         }
         quickWorker(share, seconds, worker);
     });
-    MemoryTestSeams seams;
-    seams.clock = millisecondTicks;
-    setMemoryTestSeamsForTesting(seams);
+    setMemoryTestSeamsForTesting({.clock = millisecondTicks});
     EXPECT_EQ(workerWaitBoundNanoseconds(0), 10000000000LL);
     EXPECT_EQ(workerWaitBoundNanoseconds(2), 20000000000LL);
     EXPECT_EQ(workerWaitBoundNanoseconds(6), 60000000000LL);
@@ -214,9 +212,7 @@ TEST_F(ThreadedReadTest, RunShortOfThreadsFailsTheTestWithItsReason) {
             quickWorker(share, seconds, worker);
             ++workersReturned;
         });
-        MemoryTestSeams seams;
-        seams.beforeThreadStart = limitThreadsAtTheSixth;
-        setMemoryTestSeamsForTesting(seams);
+        setMemoryTestSeamsForTesting({.beforeThreadStart = limitThreadsAtTheSixth});
         runTest(baseline, 15);
         *report = {report->hookCalls, workersStarted.load(), workersReturned.load(),
                    baseline->results[15], baseline->memoryMark};
