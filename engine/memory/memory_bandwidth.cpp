@@ -51,64 +51,34 @@ void fillTestBuffer(std::uint8_t* buffer, std::size_t bytes) {
 // pattern is fixed whatever the compiler and its options: the compiler may
 // neither drop the discarded loads or the never-read stores, nor merge,
 // unroll or vectorise them. The "memory" clobber makes it finish every
-// store to the buffer (the fill) before the loop runs.
+// store to the buffer (the fill) before the loop runs. Each pass of a
+// loop loads or stores the word at p, advances p by 8 and counts n down.
 #if defined(__x86_64__)
-
-void readQwords(const std::uint64_t* words, std::uint64_t count) {
-    std::uint64_t scratch;
-    asm volatile(
-        "1:\n\t"
-        "movq (%[p]), %[t]\n\t"
-        "addq $8, %[p]\n\t"
-        "decq %[n]\n\t"
-        "jnz 1b"
-        : [p] "+r"(words), [n] "+r"(count), [t] "=&r"(scratch)
-        :
-        : "cc", "memory");
-}
-
-void writeQwords(std::uint64_t* words, std::uint64_t count) {
-    asm volatile(
-        "1:\n\t"
-        "movq %[v], (%[p])\n\t"
-        "addq $8, %[p]\n\t"
-        "decq %[n]\n\t"
-        "jnz 1b"
-        : [p] "+r"(words), [n] "+r"(count)
-        : [v] "r"(kWriteWord)
-        : "cc", "memory");
-}
-
+#define VX_QWORD_LOOP(access) "1:\n\t" access "\n\taddq $8, %[p]\n\tdecq %[n]\n\tjnz 1b"
+#define VX_LOAD "movq (%[p]), %[t]"
+#define VX_STORE "movq %[v], (%[p])"
 #elif defined(__aarch64__)
-
-void readQwords(const std::uint64_t* words, std::uint64_t count) {
-    std::uint64_t scratch;
-    asm volatile(
-        "1:\n\t"
-        "ldr %x[t], [%x[p]]\n\t"
-        "add %x[p], %x[p], #8\n\t"
-        "subs %x[n], %x[n], #1\n\t"
-        "b.ne 1b"
-        : [p] "+r"(words), [n] "+r"(count), [t] "=&r"(scratch)
-        :
-        : "cc", "memory");
-}
-
-void writeQwords(std::uint64_t* words, std::uint64_t count) {
-    asm volatile(
-        "1:\n\t"
-        "str %x[v], [%x[p]]\n\t"
-        "add %x[p], %x[p], #8\n\t"
-        "subs %x[n], %x[n], #1\n\t"
-        "b.ne 1b"
-        : [p] "+r"(words), [n] "+r"(count)
-        : [v] "r"(kWriteWord)
-        : "cc", "memory");
-}
-
+#define VX_QWORD_LOOP(access) "1:\n\t" access "\n\tadd %x[p], %x[p], #8\n\tsubs %x[n], %x[n], #1\n\tb.ne 1b"
+#define VX_LOAD "ldr %x[t], [%x[p]]"
+#define VX_STORE "str %x[v], [%x[p]]"
 #else
 #error "readQwords and writeQwords are written for x86-64 and aarch64 only"
 #endif
+
+void readQwords(const std::uint64_t* words, std::uint64_t count) {
+    std::uint64_t scratch;
+    asm volatile(VX_QWORD_LOOP(VX_LOAD)
+                 : [p] "+r"(words), [n] "+r"(count), [t] "=&r"(scratch)
+                 :
+                 : "cc", "memory");
+}
+
+void writeQwords(std::uint64_t* words, std::uint64_t count) {
+    asm volatile(VX_QWORD_LOOP(VX_STORE)
+                 : [p] "+r"(words), [n] "+r"(count)
+                 : [v] "r"(kWriteWord)
+                 : "cc", "memory");
+}
 
 std::int32_t passesPerCheck(std::int32_t size) { return (1 << 30) / size + 1; }
 

@@ -14,26 +14,15 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A system root holding only /proc/meminfo with the given text.
 class AvailableRamTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("vx-ram-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(root_ / "proc");
-        platform::setSystemRootForTesting(root_.string());
-    }
-    void TearDown() override {
-        platform::setSystemRootForTesting("");
-        fs::remove_all(root_);
-    }
-    void writeMeminfo(const std::string& text) { vxtest::writeFile(root_ / "proc" / "meminfo", text); }
+    void SetUp() override { platform::setSystemRootForTesting(root_.path().string()); }
+    void TearDown() override { platform::setSystemRootForTesting(""); }
+    void writeMeminfo(const std::string& text) { vxtest::writeFile(root_.path() / "proc" / "meminfo", text); }
     static std::uint64_t pageSize() { return static_cast<std::uint64_t>(getpagesize()); }
 
-    fs::path root_;
+    vxtest::ScopedWorkDir root_;
 };
 
 TEST_F(AvailableRamTest, SamplesAreTruncatedToWholeMebibytesBeforeAveraging) {
@@ -52,11 +41,8 @@ TEST_F(AvailableRamTest, FreeIsMemFreeAndInactiveIsTheRestOfMemAvailable) {
     ASSERT_TRUE(platform::vmStatistics64(record));
     EXPECT_EQ(record.freeCount, 4096000ULL * 1024 / pageSize());
     EXPECT_EQ(record.inactiveCount, (10240000ULL - 4096000ULL) * 1024 / pageSize());
-}
-
-TEST_F(AvailableRamTest, AvailableBelowFreeMeansNothingInactive) {
+    // Available below free: nothing inactive.
     writeMeminfo("MemFree: 8192 kB\nMemAvailable: 4096 kB\n");
-    platform::VmStatistics64 record;
     ASSERT_TRUE(platform::vmStatistics64(record));
     EXPECT_EQ(record.freeCount, 8192ULL * 1024 / pageSize());
     EXPECT_EQ(record.inactiveCount, 0u);
@@ -81,7 +67,7 @@ TEST_F(AvailableRamTest, UnreadableCountsAreAFailedQuery) {
 // Each half-second pause moves the virtual clock and changes what the next
 // query reads: after pause k, k + 1 GiB free and 1 MiB more available.
 int pauses = 0;
-fs::path meminfoPath;
+std::filesystem::path meminfoPath;
 void pauseAndChangeMeminfo(unsigned microseconds) {
     ++pauses;
     vxtest::writeFile(meminfoPath, "MemFree: " + std::to_string((pauses + 1) * 1048576) +
@@ -95,7 +81,7 @@ TEST_F(AvailableRamTest, SamplesEveryHalfSecondFromTheStartUntilTheDeadline) {
     MemoryTestSeams seams = memoryTestSeams();
     seams.pause = pauseAndChangeMeminfo;
     setMemoryTestSeamsForTesting(seams);
-    meminfoPath = root_ / "proc" / "meminfo";
+    meminfoPath = root_.path() / "proc" / "meminfo";
     pauses = 0;
     writeMeminfo("MemFree: 1048576 kB\nMemAvailable: 1049600 kB\n");
     // At 0, 0.5, 1.0 and 1.5 s: 1025, 2049, 3073 and 4097 MiB.

@@ -23,7 +23,7 @@
 
 namespace {
 
-class CpuRunnerTest : public ::testing::Test {
+class CpuRunnerTest : public vxtest::WorkerGroupTest {
 protected:
     void SetUp() override {
         record_.testSeconds = 1;
@@ -31,30 +31,17 @@ protected:
         record_.numCores = 8;
     }
     void TearDown() override {
-        EXPECT_TRUE(workers_.endRemaining());  // every worker was reaped by the runner
-        EXPECT_TRUE(vxtest::noChildProcessesLeft());
+        WorkerGroupTest::TearDown();
         setWorkerDispatchForTesting(nullptr);
-        workerGroupSeamsForTesting().allowFork = nullptr;
-        workerGroupSeamsForTesting().started = nullptr;
-        workerGroupSeamsForTesting().boundDivisor = 1;
     }
     Baseline record_;
     vxtest::ScopedWorkDir dir_;
-    vxtest::ForkedWorkers workers_;
 };
 
 // Each worker returns its index plus one and leaves a file behind.
 double markedWorker(int, std::int32_t, int worker) {
     vxtest::writeFile("ran-" + std::to_string(worker), "");
     return worker + 1.0;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-[[noreturn]] void stall() {
-    for (;;) pause();
 }
 
 }  // namespace
@@ -131,20 +118,11 @@ TEST_F(CpuRunnerTest, SubResultsLeftUnwrittenCountAsZeroNotAsAnEarlierRunsFigure
     EXPECT_EQ(record_.encryptionResults[0], 0.0);
 }
 
-// Every failure gives 0.0 within its own bound (here the real bounds / 10:
-// the ready wait and the result wait are 1 s for a 1-second test) with its
-// own report, and leaves no worker behind (TearDown).
+// Every failure gives 0.0 within its own bound with its own report, and
+// leaves no worker behind.
 TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
-    struct Failure {
-        const char* name;
-        std::int32_t seconds;
-        std::function<bool(int)> allowFork;
-        std::function<void(int)> started;                     // in each worker before ready
-        std::function<double(int, std::int32_t, int)> test;  // after go
-        const char* errorText;
-        bool timeoutLogged;
-        double minSeconds, maxSeconds;
-    };
+    using vxtest::stall;
+    using Failure = vxtest::WorkerFailure<double (*)(int, std::int32_t, int)>;
     const auto crashes = [](int, std::int32_t, int worker) {
         if (worker == 3) raise(SIGKILL);
         return 1.0;
@@ -153,7 +131,7 @@ TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
         if (worker == 3) stall();
         return 1.0;
     };
-    const Failure failures[] = {
+    vxtest::expectEveryFailureGivesZero(std::vector<Failure>{
         {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, markedWorker,
          "Error: Cannot create test process initialise test\n", false, 0.0, 0.8},
         {"never ready", 1, nullptr, [](int worker) { if (worker == 2) stall(); }, markedWorker, "", true, 1.0, 1.8},
@@ -163,31 +141,13 @@ TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
         {"crashes after go", 3, nullptr, nullptr, crashes, "", false, 1.0, 1.8},
         // Settle 1 s, test 1 s, then the 1 s wait for the results.
         {"never posts", 1, nullptr, nullptr, late, "", true, 3.0, 3.8},
-    };
-    vxtest::ScopedDebugLogging logging;
-    workerGroupSeamsForTesting().boundDivisor = 10;
-    for (const Failure& failure : failures) {
-        SCOPED_TRACE(failure.name);
-        std::filesystem::remove("debug.log");
+    }, [&](const Failure& failure) {
         record_.testSeconds = failure.seconds;
-        workerGroupSeamsForTesting().allowFork = failure.allowFork;
-        workerGroupSeamsForTesting().started = failure.started;
-        setWorkerDispatchForTesting(failure.test);
-        testing::internal::CaptureStderr();
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(runTestProcesses(0, &record_, 4), 0.0);  // other workers' figures are discarded
-        const double elapsed = secondsSince(start);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), failure.errorText);
-        EXPECT_GE(elapsed, failure.minSeconds);
-        EXPECT_LT(elapsed, failure.maxSeconds);
-        const auto messages = vxtest::debugMessages();
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Test Timeout"), failure.timeoutLogged ? 1 : 0);
-        EXPECT_TRUE(vxtest::noChildProcessesLeft());
-    }
-    // No worker ran its test once a fork had failed.
+        setWorkerDispatchForTesting(failure.body);
+        return runTestProcesses(0, &record_, 4);
+    });
+    // No worker ran its test once a fork had failed, and the next run works.
     for (int worker = 0; worker < 4; ++worker) EXPECT_FALSE(std::filesystem::exists("ran-" + std::to_string(worker)));
-    // The next run works normally again.
-    workerGroupSeamsForTesting().allowFork = nullptr;
     setWorkerDispatchForTesting(markedWorker);
     record_.testSeconds = 1;
     EXPECT_EQ(runTestProcesses(0, &record_, 8), 36.0);
@@ -196,25 +156,14 @@ TEST_F(CpuRunnerTest, EveryFailureGivesZeroWithinItsBound) {
 // The caller killed before go (its workers waiting for it) or while its
 // workers measure: no worker is left 2 s later.
 TEST_F(CpuRunnerTest, NoWorkerOutlivesAKilledCaller) {
-    struct Kill {
-        int signal;
-        bool afterGo;
-    };
     record_.testSeconds = 5;  // the workers measure for longer than the check waits
     WorkerSyncArea area = currentWorkerSyncArea();
-    for (const Kill kill : {Kill{SIGTERM, false}, Kill{SIGINT, false}, Kill{SIGTERM, true}}) {
-        SCOPED_TRACE(std::string(strsignal(kill.signal)) + (kill.afterGo ? " while measuring" : " before go"));
-        const int before = workers_.count();
-        vxtest::RunnerProcess runner([&] { runTestProcesses(0, &record_, 3); });
-        ASSERT_TRUE(runner.started());
-        ASSERT_TRUE(vxtest::waitUntil([&] {
-            if (workers_.count() < before + 3) return false;
-            if (kill.afterGo) return area.go();
-            return area.ready(0) && area.ready(1) && area.ready(2);
-        }, 10.0));
-        EXPECT_EQ(area.go(), kill.afterGo);
-        ASSERT_TRUE(runner.signal(kill.signal, 2.0));
-        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
+    for (const auto& [signal, afterGo] : {std::pair{SIGTERM, false}, std::pair{SIGINT, false}, std::pair{SIGTERM, true}}) {
+        SCOPED_TRACE(std::string(strsignal(signal)) + (afterGo ? " while measuring" : " before go"));
+        vxtest::expectNoWorkerOutlivesItsRunner(
+            workers_, 3, [&] { runTestProcesses(0, &record_, 3); },
+            [&, afterGo = afterGo] { return afterGo ? area.go() : area.ready(0) && area.ready(1) && area.ready(2); },
+            afterGo, signal);
     }
 }
 

@@ -24,25 +24,9 @@
 
 namespace {
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-using vxtest::noChildProcessesLeft;
-
-[[noreturn]] void stall() {
-    for (;;) pause();
-}
-
-// Reports ready and waits for go; false on the abort byte. Polls every
-// millisecond rather than spinning, so that many such workers leave the
-// processors to the forks still being made.
-bool readyForGo(std::int32_t worker) {
-    WorkerSyncArea area = currentWorkerSyncArea();
-    area.setReady(worker, true);
-    vxtest::waitUntil([&] { return area.go() || area.abort(); }, 60.0);
-    return !area.abort();
-}
+using vxtest::secondsSince;
+using vxtest::readyForGo;
+using vxtest::stall;
 
 // A worker without data: on go posts its index plus one.
 void quickWorker(std::int32_t, std::int32_t worker) {
@@ -115,26 +99,20 @@ std::uint64_t rowsStarting(const DatabaseData& data, char first, char last) {
 // insert ran, every select counted ran and returned its rows, and every
 // statement ran between the two clock readings (the open before the first,
 // the close after the last).
-void expectCountsAreTheWorkDone(const DatabaseTally& tally, const StatementTrace& trace, const DatabaseData& data) {
-    const auto runs = [&](const std::string& text) {
-        const auto at = trace.runs.find(text);
-        return at == trace.runs.end() ? std::uint64_t(0) : at->second;
-    };
-    const auto rows = [&](const std::string& text) {
-        const auto at = trace.rows.find(text);
-        return at == trace.rows.end() ? std::uint64_t(0) : at->second;
-    };
-    const std::uint64_t passes = runs(kCreate);
+void expectCountsAreTheWorkDone(const DatabaseTally& tally, StatementTrace& trace, const DatabaseData& data) {
+    auto& runs = trace.runs;  // statements never run read as 0
+    auto& rows = trace.rows;
+    const std::uint64_t passes = runs[kCreate];
     EXPECT_GE(passes, 1u);
-    EXPECT_EQ(runs(kInsert), tally.inserted);
+    EXPECT_EQ(runs[kInsert], tally.inserted);
     EXPECT_EQ(tally.inserted, passes * kRowsPerPass);
-    EXPECT_EQ(runs(kSelect1), passes);
+    EXPECT_EQ(runs[kSelect1], passes);
     EXPECT_EQ(tally.selected,
-              runs(kSelect1) * kSelect1Rows + runs(kSelect2) * kSelect2Rows + runs(kSelect3) * kSelect3Rows);
-    EXPECT_EQ(rows(kSelect1), runs(kSelect1) * rowsStarting(data, 'A', 'D'));
-    EXPECT_EQ(rows(kSelect2), runs(kSelect2) * rowsStarting(data, 'E', 'H'));
-    EXPECT_EQ(rows(kSelect3), runs(kSelect3) * rowsStarting(data, 'I', 'L'));
-    EXPECT_EQ(tally.rowsSeen, runs(kSelect3) == passes ? rowsStarting(data, 'A', 'L') : rowsStarting(data, 'A', 'D'));
+              runs[kSelect1] * kSelect1Rows + runs[kSelect2] * kSelect2Rows + runs[kSelect3] * kSelect3Rows);
+    EXPECT_EQ(rows[kSelect1], runs[kSelect1] * rowsStarting(data, 'A', 'D'));
+    EXPECT_EQ(rows[kSelect2], runs[kSelect2] * rowsStarting(data, 'E', 'H'));
+    EXPECT_EQ(rows[kSelect3], runs[kSelect3] * rowsStarting(data, 'I', 'L'));
+    EXPECT_EQ(tally.rowsSeen, runs[kSelect3] == passes ? rowsStarting(data, 'A', 'L') : rowsStarting(data, 'A', 'D'));
 
     EXPECT_LE(trace.opened, tally.start);
     EXPECT_LE(tally.start, trace.firstBegan);
@@ -142,19 +120,14 @@ void expectCountsAreTheWorkDone(const DatabaseTally& tally, const StatementTrace
     EXPECT_LE(tally.end, trace.closed);
 }
 
-class DatabaseTest : public ::testing::Test {
+class DatabaseTest : public vxtest::WorkerGroupTest {
 protected:
     void TearDown() override {
-        EXPECT_TRUE(workers_.endRemaining());  // every worker was reaped by the runner
-        EXPECT_TRUE(noChildProcessesLeft());
+        WorkerGroupTest::TearDown();
         setDatabaseWorkerForTesting({});
         setAllocationHookForTesting({});
-        workerGroupSeamsForTesting().allowFork = nullptr;
-        workerGroupSeamsForTesting().started = nullptr;
-        workerGroupSeamsForTesting().boundDivisor = 1;
     }
     Baseline baseline_;  // maps the area the test uses
-    vxtest::ForkedWorkers workers_;
 };
 
 TEST_F(DatabaseTest, WorkerCountFollowsCoresAndStopsAt32) {
@@ -186,50 +159,32 @@ TEST_F(DatabaseTest, DataIsTheSameForEveryWorker) {
     EXPECT_EQ(first.blob[999], 0);
 }
 
-TEST_F(DatabaseTest, WorkerWithoutDataMemoryCannotGenerate) {
-    setAllocationHookForTesting([](std::size_t bytes) { return bytes != kNameRecords * 50; });
-    DatabaseData data;
-    EXPECT_FALSE(generateDatabaseData(data));
-}
-
-TEST_F(DatabaseTest, PassCutAfterItsFirstSelectCountsThatSelect) {
+// A pass is 121,135 inserts and 97,316 selected rows. The deadline passes
+// after the first select (32,152) of the last pass, which is cut there, or
+// later in it (the pass runs to its end); a 0-second run is cut in its first.
+TEST_F(DatabaseTest, PassesCountTheWorkTheDatabaseDid) {
     DatabaseData data;
     ASSERT_TRUE(generateDatabaseData(data));
-    StatementTrace trace;
-    const DatabaseTally tally = runDatabasePasses(data, 0);
-    ASSERT_TRUE(tally.completed);
-    EXPECT_EQ(tally.inserted, 121135u);
-    EXPECT_EQ(tally.selected, 32152u);
-    expectCountsAreTheWorkDone(tally, trace, data);
-    // Cut there: no drop, and the select transaction is left open.
-    EXPECT_EQ(trace.runs.count("DROP TABLE `vx_mem_test_db`;"), 0u);
-    EXPECT_EQ(trace.runs.at("BEGIN TRANSACTION"), 2u);
-    EXPECT_EQ(trace.runs.at("END TRANSACTION"), 1u);
-    EXPECT_GT(tally.rate, 0.0);
-}
-
-TEST_F(DatabaseTest, FullPassesCountFixedSelectIncrements) {
-    DatabaseData data;
-    ASSERT_TRUE(generateDatabaseData(data));
-    StatementTrace trace;
-    const DatabaseTally tally = runDatabasePasses(data, 1);
-    ASSERT_TRUE(tally.completed);
-    ASSERT_EQ(tally.inserted % 121135, 0u);
-    const std::uint64_t passes = tally.inserted / 121135;
-    ASSERT_GE(passes, 1u);
-    // Either the deadline passed after the first select of the last pass
-    // (cut there), or later in it (the pass ran to its end).
-    const std::uint64_t cut = 97316 * (passes - 1) + 32152;
-    const std::uint64_t whole = 97316 * passes;
-    EXPECT_TRUE(tally.selected == cut || tally.selected == whole)
-        << tally.selected << " after " << passes << " passes";
-    expectCountsAreTheWorkDone(tally, trace, data);
-    const std::uint64_t drops = tally.selected == whole ? passes : passes - 1;
-    EXPECT_EQ(trace.runs["DROP TABLE `vx_mem_test_db`;"], drops);
-    EXPECT_GE(tally.end - tally.start, 1000000000);
-    const double expected = static_cast<double>(tally.inserted + tally.selected) /
-                            (static_cast<double>(tally.end - tally.start) / 1e9) / 1000.0;
-    EXPECT_DOUBLE_EQ(tally.rate, expected);
+    for (const std::int32_t seconds : {0, 1}) {
+        SCOPED_TRACE(seconds);
+        StatementTrace trace;
+        const DatabaseTally tally = runDatabasePasses(data, seconds);
+        ASSERT_TRUE(tally.completed);
+        ASSERT_EQ(tally.inserted % 121135, 0u);
+        const std::uint64_t passes = tally.inserted / 121135;
+        ASSERT_GE(passes, 1u);
+        const bool whole = tally.selected == 97316 * passes;
+        EXPECT_TRUE(whole || tally.selected == 97316 * (passes - 1) + 32152) << tally.selected << " after " << passes;
+        EXPECT_TRUE(seconds != 0 || (passes == 1 && !whole));
+        expectCountsAreTheWorkDone(tally, trace, data);
+        // A cut pass drops no table and leaves its select transaction open.
+        EXPECT_EQ(trace.runs["DROP TABLE `vx_mem_test_db`;"], whole ? passes : passes - 1);
+        EXPECT_EQ(trace.runs["BEGIN TRANSACTION"], 2 * passes);
+        EXPECT_EQ(trace.runs["END TRANSACTION"], whole ? 2 * passes : 2 * passes - 1);
+        EXPECT_GE(tally.end - tally.start, seconds * 1000000000LL);
+        EXPECT_DOUBLE_EQ(tally.rate, static_cast<double>(tally.inserted + tally.selected) /
+                                         (static_cast<double>(tally.end - tally.start) / 1e9) / 1000.0);
+    }
 }
 
 TEST_F(DatabaseTest, WorkerProcessesPostRatesThatAreSummed) {
@@ -257,69 +212,47 @@ TEST_F(DatabaseTest, WorkerCountIsCappedAt32) {
     EXPECT_EQ(runDatabaseTest(0, 40), 528.0);  // 1 + 2 + ... + 32
 }
 
-// Every failure gives 0 within its own bound (here the real bounds / 10: the
-// ready wait and the result wait are 1 s for a 1-second test), silently but
-// for the timeout line, and leaves no worker behind (TearDown).
+// Every failure gives 0 within its own bound, silently but for the timeout
+// line, and leaves no worker behind.
 TEST_F(DatabaseTest, EveryFailureGivesZeroWithinItsBound) {
-    struct Failure {
-        const char* name;
-        std::int32_t seconds;
-        std::function<bool(int)> allowFork;
-        std::function<void(int)> started;  // in each worker before its body
-        std::function<void(std::int32_t, std::int32_t)> worker;
-        std::function<bool(std::size_t)> allocation;
-        bool timeoutLogged;
-        double minSeconds, maxSeconds;
-    };
-    const Failure failures[] = {
-        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, nullptr, false, 0.0, 0.8},
-        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, nullptr, true, 1.0, 1.8},
+    using Failure = vxtest::WorkerFailure<void (*)(std::int32_t, std::int32_t)>;
+    vxtest::ScopedWorkDir dir;
+    WorkerSyncArea area = currentWorkerSyncArea();
+    vxtest::expectEveryFailureGivesZero(std::vector<Failure>{
+        {"fork fails", 1, [](int worker) { return worker != 2; }, nullptr, quickWorker, "", false, 0.0, 0.8},
+        {"never ready", 1, nullptr, [](int worker) { if (worker == 1) stall(); }, quickWorker, "", true, 1.0, 1.8},
         // The real worker, without data memory: posts 0.0 and ends before ready.
-        {"no data memory", 1, nullptr, nullptr, databaseWorker,
-         [](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; }, false, 0.0, 0.8},
+        {"no data memory", 1, nullptr, nullptr,
+         [](std::int32_t seconds, std::int32_t worker) {
+             setAllocationHookForTesting([](std::size_t bytes) { return bytes != kNameRecords * kNameRecordBytes; });
+             databaseWorker(seconds, worker);
+         },
+         "", false, 0.0, 0.8},
         // Noticed at once although the test lasts 3 s.
         {"crashes after go", 3, nullptr, nullptr,
          [](std::int32_t seconds, std::int32_t worker) {
              if (worker == 1 && readyForGo(worker)) raise(SIGKILL);
              quickWorker(seconds, worker);
          },
-         nullptr, false, 0.0, 0.8},
+         "", false, 0.0, 0.8},
         // The test's 1 s, then the 1 s wait for the results.
         {"never posts", 1, nullptr, nullptr,
          [](std::int32_t, std::int32_t worker) {
              currentWorkerSyncArea().setReady(worker, true);
              stall();
          },
-         nullptr, true, 2.0, 2.8},
-    };
-    vxtest::ScopedWorkDir dir;
-    vxtest::ScopedDebugLogging logging;
-    workerGroupSeamsForTesting().boundDivisor = 10;
-    WorkerSyncArea area = currentWorkerSyncArea();
-    for (const Failure& failure : failures) {
-        SCOPED_TRACE(failure.name);
-        std::filesystem::remove("debug.log");
-        workerGroupSeamsForTesting().allowFork = failure.allowFork;
-        workerGroupSeamsForTesting().started = failure.started;
-        setDatabaseWorkerForTesting(failure.worker);
-        setAllocationHookForTesting(failure.allocation);
-        testing::internal::CaptureStderr();
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(runDatabaseTest(failure.seconds, 3), 0.0);  // other workers' figures are discarded
-        const double elapsed = secondsSince(start);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        EXPECT_GE(elapsed, failure.minSeconds);
-        EXPECT_LT(elapsed, failure.maxSeconds);
-        const auto messages = vxtest::debugMessages();
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Test Timeout"), failure.timeoutLogged ? 1 : 0);
-        EXPECT_TRUE(noChildProcessesLeft());
+         "", true, 2.0, 2.8},
+    }, [&](const Failure& failure) {
+        setDatabaseWorkerForTesting(failure.body);
+        const double total = runDatabaseTest(failure.seconds, 3);
         if (failure.allowFork) {
             // The abort byte ended the run before go: nothing was measured.
             EXPECT_TRUE(area.abort());
             EXPECT_FALSE(area.go());
             for (int i = 0; i < 3; ++i) EXPECT_EQ(area.result(i), 0.0) << i;
         }
-    }
+        return total;
+    });
 }
 
 // The caller killed before go, while its workers generate their data or
@@ -332,18 +265,10 @@ TEST_F(DatabaseTest, NoWorkerOutlivesAKilledCaller) {
         workerGroupSeamsForTesting().started = [waitingForGo](int worker) {
             if (waitingForGo && worker == 0) stall();
         };
-        const int before = workers_.count();
-        vxtest::RunnerProcess runner([&] { runDatabaseTest(1, 3); });
-        ASSERT_TRUE(runner.started());
-        ASSERT_TRUE(vxtest::waitUntil([&] {
-            return workers_.count() == before + 3 && (!waitingForGo || (area.ready(1) && area.ready(2)));
-        }, 10.0));
-        EXPECT_FALSE(area.go());
-        if (!waitingForGo) {
-            EXPECT_FALSE(area.ready(0) || area.ready(1) || area.ready(2));
-        }
-        ASSERT_TRUE(runner.signal(waitingForGo ? SIGINT : SIGTERM, 2.0));
-        EXPECT_TRUE(vxtest::waitUntil([&] { return workers_.allEnded(); }, 2.0));
+        vxtest::expectNoWorkerOutlivesItsRunner(
+            workers_, 3, [] { runDatabaseTest(1, 3); },
+            [&] { return waitingForGo ? area.ready(1) && area.ready(2) : !(area.ready(0) || area.ready(1) || area.ready(2)); },
+            false, waitingForGo ? SIGINT : SIGTERM);
     }
 }
 

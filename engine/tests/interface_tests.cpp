@@ -41,12 +41,6 @@ TEST(ResultTextTest, OneDecimalBelowOneHundredNoneFromOneHundredOn) {
     EXPECT_EQ(resultText(record, 0, 0.0), "0.0 Million Operations/s");
 }
 
-TEST(ResultTextTest, RamAndLatencyAlwaysUseWholeNumbers) {
-    Baseline record;
-    EXPECT_EQ(resultText(record, 13, 2048.6), "2049 Megabytes");
-    EXPECT_EQ(resultText(record, 14, 0.0), "0 Nanoseconds");
-}
-
 TEST(ResultTextTest, EachIdHasItsOwnNameKeyUnitAndSlot) {
     // Every slot holds its own figure at once, so a text read from another
     // slot, or with another id's unit or form, shows.

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -16,18 +15,14 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class MemoryDispatchTest : public ::testing::Test {
 protected:
     void TearDown() override {
         workerGroupSeamsForTesting() = {};
         setAllocationHookForTesting({});
         platform::setSystemRootForTesting("");
-        fs::remove_all(root_);
     }
-    const fs::path root_ =
-        fs::temp_directory_path() / ("vx-dispatch-" + std::to_string(getpid()));
+    vxtest::ScopedWorkDir root_;
 };
 
 TEST_F(MemoryDispatchTest, IdsOutsideTheMemorySuiteAddNothing) {
@@ -47,8 +42,8 @@ std::size_t largestBuffer = 0;
 // are capped (at most 256 MiB) to keep the fills short: the big tests run
 // on their fallback buffers.
 TEST_F(MemoryDispatchTest, EveryIdReachesItsOwnTestAndAddsItsFigure) {
-    vxtest::writeFile(root_ / "proc" / "meminfo", "MemFree: 1048576 kB\nMemAvailable: 2097152 kB\n");
-    platform::setSystemRootForTesting(root_.string());
+    vxtest::writeFile(root_.path() / "proc" / "meminfo", "MemFree: 1048576 kB\nMemAvailable: 2097152 kB\n");
+    platform::setSystemRootForTesting(root_.path().string());
     workerGroupSeamsForTesting().allowFork = [](int worker) {
         databaseForks.push_back(worker);
         return false;

@@ -98,15 +98,9 @@ public:
         threadPicos = 0;
         threadCycles = 0;
         threadLog.clear();
-        MemoryTestSeams seams;
-        seams.clock = virtualClock;
-        seams.readLoop = virtualRead;
-        seams.writeLoop = virtualWrite;
-        seams.chase = virtualChase;
-        seams.pause = virtualPause;
-        seams.filled = virtualFilled;
-        seams.linked = virtualLinked;
-        setMemoryTestSeamsForTesting(seams);
+        setMemoryTestSeamsForTesting({.clock = virtualClock, .readLoop = virtualRead, .writeLoop = virtualWrite,
+                                      .chase = virtualChase, .pause = virtualPause, .filled = virtualFilled,
+                                      .linked = virtualLinked});
     }
     ~ScopedVirtualClock() {
         setMemoryTestSeamsForTesting({});

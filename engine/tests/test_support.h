@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -23,6 +24,7 @@
 
 #include "state/clock_log.h"
 #include "state/worker_group.h"
+#include "state/worker_sync_area.h"
 
 namespace vxtest {
 
@@ -94,6 +96,14 @@ inline bool noChildProcessesLeft() {
     return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+[[noreturn]] inline void stall() {
+    for (;;) pause();
+}
+
 // Polls condition every millisecond for up to `seconds`; true once it holds.
 inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -103,6 +113,16 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
         nanosleep(&step, nullptr);
     }
     return true;
+}
+
+// A stand-in worker's handshake: reports ready and waits for go; false on
+// the abort byte. Polls every millisecond rather than spinning, so that many
+// such workers leave the processors to the forks or threads still to start.
+inline bool readyForGo(int worker) {
+    WorkerSyncArea area = currentWorkerSyncArea();
+    area.setReady(worker, true);
+    waitUntil([&] { return area.go() || area.abort(); }, 60.0);
+    return !area.abort();
 }
 
 // Records every worker that a WorkerGroup forks while the object lives, in
@@ -210,5 +230,80 @@ private:
     pid_t pid_ = -1;
     int previousSubreaper_ = 0;
 };
+
+// Checks for the gtest programs (they include gtest before this header).
+#ifdef EXPECT_EQ
+
+// Base of the fixtures whose runs fork workers: after each test the run has
+// reaped every worker, and the worker-group seams are reset.
+class WorkerGroupTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_TRUE(workers_.endRemaining());
+        EXPECT_TRUE(noChildProcessesLeft());
+        workerGroupSeamsForTesting() = {};
+    }
+    ForkedWorkers workers_;
+};
+
+// One way a run of forked workers fails: the seams that make it fail (body
+// is the test's own worker seam, which the caller's run sets) and what the
+// run then shows.
+template <class Body>
+struct WorkerFailure {
+    const char* name;
+    std::int32_t seconds;
+    std::function<bool(int)> allowFork;
+    std::function<void(int)> started;  // in each worker before its body
+    Body body;
+    const char* errorText;
+    bool timeoutLogged;
+    double minSeconds, maxSeconds;
+};
+
+// Every failure, made with the bounds cut tenfold (the ready and result
+// waits are then 1 s for a 1-second test), gives 0.0 from run(failure)
+// within its own bound, with its own error text and timeout line, and
+// leaves no child behind.
+template <class Body, class Run>
+void expectEveryFailureGivesZero(const std::vector<WorkerFailure<Body>>& failures, Run run) {
+    ScopedDebugLogging logging;
+    workerGroupSeamsForTesting().boundDivisor = 10;
+    for (const WorkerFailure<Body>& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        std::filesystem::remove("debug.log");
+        workerGroupSeamsForTesting().allowFork = failure.allowFork;
+        workerGroupSeamsForTesting().started = failure.started;
+        testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run(failure), 0.0);  // other workers' figures are discarded
+        const double elapsed = secondsSince(start);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), failure.errorText);
+        EXPECT_GE(elapsed, failure.minSeconds);
+        EXPECT_LT(elapsed, failure.maxSeconds);
+        const auto messages = debugMessages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Test Timeout"), failure.timeoutLogged ? 1 : 0);
+        EXPECT_TRUE(noChildProcessesLeft());
+    }
+    workerGroupSeamsForTesting().allowFork = nullptr;
+    workerGroupSeamsForTesting().started = nullptr;
+    workerGroupSeamsForTesting().boundDivisor = 1;
+}
+
+// Makes run() in a runner process that starts `count` workers, kills the
+// runner with `signal` once they are forked and inPhase() holds (before or
+// after go, as afterGo says), and expects no worker left 2 s later.
+inline void expectNoWorkerOutlivesItsRunner(ForkedWorkers& workers, int count, const std::function<void()>& run,
+                                            const std::function<bool()>& inPhase, bool afterGo, int signal) {
+    const int before = workers.count();
+    RunnerProcess runner(run);
+    ASSERT_TRUE(runner.started());
+    ASSERT_TRUE(waitUntil([&] { return workers.count() == before + count && inPhase(); }, 10.0));
+    EXPECT_EQ(currentWorkerSyncArea().go(), afterGo);
+    ASSERT_TRUE(runner.signal(signal, 2.0));
+    EXPECT_TRUE(waitUntil([&] { return workers.allEnded(); }, 2.0));
+}
+
+#endif
 
 }  // namespace vxtest

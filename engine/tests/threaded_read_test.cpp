@@ -18,22 +18,14 @@
 #include "memory_test_seams.h"
 #include "state/baseline.h"
 #include "state/worker_sync_area.h"
+#include "test_support.h"
 #include "velocitrix/engine.h"
 
 namespace {
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// A stand-in worker that prepares nothing: ready, wait for go, post 1.0.
-// It yields while it waits, so that hundreds of them cannot keep the
-// threads still to be created from running.
+// A stand-in worker that prepares nothing and posts 1.0.
 void quickWorker(std::int32_t, float, std::int32_t worker) {
-    WorkerSyncArea area = currentWorkerSyncArea();
-    area.setReady(worker, true);
-    while (!area.go() && !area.abort()) std::this_thread::yield();
-    if (!area.abort()) area.setResult(worker, 1.0);
+    if (vxtest::readyForGo(worker)) currentWorkerSyncArea().setResult(worker, 1.0);
 }
 
 class ThreadedReadTest : public ::testing::Test {
@@ -47,16 +39,12 @@ protected:
 };
 
 TEST_F(ThreadedReadTest, SharesSplitTheTotalBlock) {
-    EXPECT_EQ(threadedShareBytes(1), 536870912);
-    EXPECT_EQ(threadedShareBytes(2), 268435456);
-    EXPECT_EQ(threadedShareBytes(4), 134217728);
-    EXPECT_EQ(threadedShareBytes(8), 67108864);
-    EXPECT_EQ(threadedShareBytes(16), 33554432);
-    EXPECT_EQ(threadedShareBytes(31), 17318416);
-    EXPECT_EQ(threadedShareBytes(32), 33554432);
-    EXPECT_EQ(threadedShareBytes(64), 16777216);
-    EXPECT_EQ(threadedShareBytes(65), 33038209);
-    EXPECT_EQ(threadedShareBytes(256), 8388608);
+    const std::pair<int, int> shares[] = {{1, 536870912}, {2, 268435456}, {4, 134217728}, {8, 67108864},
+                                          {16, 33554432}, {31, 17318416}, {32, 33554432}, {64, 16777216},
+                                          {65, 33038209}, {256, 8388608}};
+    for (const auto& [threads, bytes] : shares) {
+        EXPECT_EQ(threadedShareBytes(threads), bytes) << threads;
+    }
     // 65 threads: 4,129,776 whole words read per pass, 33 passes per check.
     EXPECT_EQ(threadedShareBytes(65) / 8, 4129776);
     EXPECT_EQ(passesPerCheck(threadedShareBytes(65)), 33);
@@ -142,7 +130,7 @@ TEST_F(ThreadedReadTest, ThreadWithoutBufferEndsTheRunWithZeroAtOnce) {
     });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(testThreadedRead(5, 4), 0.0);
-    EXPECT_LT(secondsSince(start), 4.0);  // neither the duration nor the bound
+    EXPECT_LT(vxtest::secondsSince(start), 4.0);  // neither the duration nor the bound
     for (int i = 0; i < 4; ++i) EXPECT_EQ(area.result(i), 0.0) << i;  // nobody measured
 }
 
@@ -166,9 +154,7 @@ TEST_F(ThreadedReadTest, ThreadThatNeverGetsReadyEndsTheWaitAtTheBound) {
         }
         quickWorker(share, seconds, worker);
     });
-    MemoryTestSeams seams;
-    seams.clock = millisecondTicks;
-    setMemoryTestSeamsForTesting(seams);
+    setMemoryTestSeamsForTesting({.clock = millisecondTicks});
     EXPECT_EQ(workerWaitBoundNanoseconds(0), 10000000000LL);
     EXPECT_EQ(workerWaitBoundNanoseconds(2), 20000000000LL);
     EXPECT_EQ(workerWaitBoundNanoseconds(6), 60000000000LL);
@@ -226,9 +212,7 @@ TEST_F(ThreadedReadTest, RunShortOfThreadsFailsTheTestWithItsReason) {
             quickWorker(share, seconds, worker);
             ++workersReturned;
         });
-        MemoryTestSeams seams;
-        seams.beforeThreadStart = limitThreadsAtTheSixth;
-        setMemoryTestSeamsForTesting(seams);
+        setMemoryTestSeamsForTesting({.beforeThreadStart = limitThreadsAtTheSixth});
         runTest(baseline, 15);
         *report = {report->hookCalls, workersStarted.load(), workersReturned.load(),
                    baseline->results[15], baseline->memoryMark};
@@ -236,11 +220,7 @@ TEST_F(ThreadedReadTest, RunShortOfThreadsFailsTheTestWithItsReason) {
     }
     close(errors[1]);
     int status = -1;
-    pid_t ended = 0;
-    for (int turn = 0; turn < 3000 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++turn) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (ended == 0) {
+    if (!vxtest::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 30.0)) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
     }
