@@ -155,13 +155,15 @@ std::string baselineChecksum(const std::string& document) {
 
 bool writeBaselineFile(Baseline& baseline, const std::string& path) {
     // Written to a temporary file beside the target and renamed over it only
-    // once every byte is on the file system: a failed write (a full disk, a
-    // file-size limit) leaves no cut-off file that the upload could send as
-    // whole, and a file that was there before under the same name stays as
-    // it was. Anything but a regular file at path (a directory, a device) is
-    // refused rather than replaced.
+    // once every byte is on the disk (fsync): a failed write (a full disk, a
+    // file-size limit) or a crash leaves no cut-off file that the upload
+    // could send as whole, and a file that was there before under the same
+    // name stays as it was. A replaced file keeps its permission bits.
+    // Anything but a regular file at path (a directory, a device) is refused
+    // rather than replaced.
     struct stat existing {};
-    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    const bool replacing = stat(path.c_str(), &existing) == 0;
+    if (replacing && !S_ISREG(existing.st_mode)) {
         std::cerr << "Failed to open baseline file\n";
         return false;
     }
@@ -174,13 +176,14 @@ bool writeBaselineFile(Baseline& baseline, const std::string& path) {
     }
 
     baseline.timeStamp = getTimeStamp();
-    bool written = false;
+    bool written = !replacing || fchmod(fd, existing.st_mode & 07777) == 0;
     try {
         const std::string document = makeBaselineDocument(baseline);
-        written = writeAll(fd, document + kChecksumLabel + baselineChecksum(document));
+        written = written && writeAll(fd, document + kChecksumLabel + baselineChecksum(document));
     } catch (const std::exception&) {
         written = false;
     }
+    written = written && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());

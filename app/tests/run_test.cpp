@@ -204,6 +204,7 @@ void RunTest::checkSuiteSequence(const QList<Snapshot>& snapshots, const QList<i
 }
 
 void RunTest::cpuSuiteQueuesAllRowsThenRunsEachInOrder() {
+    VX_SKIP_IF_FORKS_UNDER_SANITIZER();
     const QStringList before = cellTexts(scene_->window);
     QList<Snapshot> snapshots;
     int memoryWrites = 0;
@@ -232,6 +233,7 @@ void RunTest::cpuSuiteQueuesAllRowsThenRunsEachInOrder() {
 }
 
 void RunTest::memorySuiteCompletesTheResultsAndPrompts() {
+    VX_SKIP_IF_FORKS_UNDER_SANITIZER();
     const QStringList before = cellTexts(scene_->window);
     QList<Snapshot> snapshots;
     int cpuWrites = 0;
@@ -256,6 +258,7 @@ void RunTest::memorySuiteCompletesTheResultsAndPrompts() {
 }
 
 void RunTest::answeringNoChangesNothing() {
+    VX_SKIP_IF_FORKS_UNDER_SANITIZER();
     QMessageBox* box = presentedAlert(scene_->window.memoryView()->alertPresenter());
     QVERIFY(box != nullptr);
     const QStringList cells = cellTexts(scene_->window);

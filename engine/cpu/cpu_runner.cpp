@@ -23,27 +23,32 @@ struct CpuTestEntry {
     double (*run)(std::int32_t seconds, int worker);  // null: not in this build
     double divisor;
     double multiplier;
+    // In the parent before every fork of the test's workers; null: nothing
+    // to make first.
+    void (*prepare)();
 };
 
 const CpuTestEntry kCpuTests[9] = {
     // 0 Integer Math: Million Operations/s as returned.
-    {[](std::int32_t seconds, int) { return IntegerMathTest(seconds); }, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return IntegerMathTest(seconds); }, 1.0, 1.0, nullptr},
     // 1 Floating Point Math: Million Operations/s as returned.
-    {[](std::int32_t seconds, int) { return FloatingPointTest(seconds); }, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return FloatingPointTest(seconds); }, 1.0, 1.0, nullptr},
     // 2 Prime Numbers: primes/s to Million Primes/s.
-    {[](std::int32_t seconds, int) { return PrimeTest(seconds); }, 1000000.0, 1.0},
+    {[](std::int32_t seconds, int) { return PrimeTest(seconds); }, 1000000.0, 1.0, nullptr},
     // 3 Sorting: strings/s to Thousand Strings/s.
-    {[](std::int32_t seconds, int) { return StringSortTest(seconds); }, 1000.0, 1.0},
+    {[](std::int32_t seconds, int) { return StringSortTest(seconds); }, 1000.0, 1.0, nullptr},
     // 4 Encryption: bytes/s to MB/s (2^-20).
-    {[](std::int32_t seconds, int worker) { return EncryptionTest(seconds, worker); }, 1.0, 1.0 / 1048576.0},
+    {[](std::int32_t seconds, int worker) { return EncryptionTest(seconds, worker); }, 1.0, 1.0 / 1048576.0,
+     prepareEncryptionTest},
     // 5 Compression: bytes/s to KB/s (2^-10).
-    {[](std::int32_t seconds, int) { return NewCompressData(seconds); }, 1.0, 1.0 / 1024.0},
+    {[](std::int32_t seconds, int) { return NewCompressData(seconds); }, 1.0, 1.0 / 1024.0, nullptr},
     // 6 CPU Single Thread: score as returned.
-    {[](std::int32_t seconds, int) { return SingleThreadTest(seconds); }, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return SingleThreadTest(seconds); }, 1.0, 1.0, nullptr},
     // 7 Physics: Frames/s as returned.
-    {[](std::int32_t seconds, int) { return PhysicsTest(static_cast<double>(seconds)); }, 1.0, 1.0},
+    {[](std::int32_t seconds, int) { return PhysicsTest(static_cast<double>(seconds)); }, 1.0, 1.0,
+     preparePhysicsTest},
     // 8 Extended Instructions (NEON): Million Matrices/s as returned.
-    {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0},
+    {[](std::int32_t seconds, int worker) { return MatrixMultiplyTest(worker, seconds); }, 1.0, 1.0, nullptr},
 };
 
 std::function<double(int, std::int32_t, int)> workerDispatch;
@@ -107,6 +112,7 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
         for (int slot = 0; slot < kEncryptionSubResults; ++slot) area.setEncryptionResult(i, slot, 0.0);
     }
 
+    if (id >= 0 && id < 9 && kCpuTests[id].prepare != nullptr) kCpuTests[id].prepare();
     // Every return below ends the group: workers still running are killed
     // and every worker is reaped, so none can post into a later run.
     WorkerGroup workers(area);
@@ -115,6 +121,12 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
     // Every worker reports ready within the same bound as the results, so a
     // worker that stalls before its first step cannot hold the caller forever.
     const std::int64_t readyBound = std::max<std::int64_t>(seconds, 1) * kWaitNanosecondsPerTestSecond;
+    // A worker that ended without posting, or one that kept the run past a
+    // bound: the run's figure is 0 and the log says the run timed out.
+    const auto lostOrLate = [] {
+        if (debugLogging) debugLog("Test Timeout");
+        return 0.0;
+    };
     switch (workers.waitReady(readyBound)) {
         case WorkerGroup::Outcome::ok:
             break;
@@ -122,22 +134,21 @@ double runTestProcesses(int id, Baseline* baseline, int n) {
             std::fputs(kCannotStartText, stderr);
             return 0.0;
         case WorkerGroup::Outcome::timedOut:
-            if (debugLogging) debugLog("Test Timeout");
-            return 0.0;
         case WorkerGroup::Outcome::lost:
-            return 0.0;
+            return lostOrLate();
     }
 
     const auto neverPosted = [](int) { return false; };
     const auto done = [&](int worker) { return area.done(worker); };
-    if (workers.pause(kSettleNanoseconds, neverPosted) != WorkerGroup::Outcome::ok) return 0.0;
+    if (workers.pause(kSettleNanoseconds, neverPosted) != WorkerGroup::Outcome::ok) return lostOrLate();
     area.setGo(true);
-    // The parent sleeps through the test time; a worker that ends without
-    // posting ends the run at once (its figure would be missing anyway).
-    if (workers.pause(seconds * kNanosecondsPerSecond, done) != WorkerGroup::Outcome::ok) return 0.0;
-    const WorkerGroup::Outcome posted = workers.waitPosted(seconds * kWaitNanosecondsPerTestSecond, done);
-    if (posted == WorkerGroup::Outcome::timedOut && debugLogging) debugLog("Test Timeout");
-    if (posted != WorkerGroup::Outcome::ok) return 0.0;
+    // The parent sleeps through the test time, woken only by a worker that
+    // ends: one that ends without posting ends the run at once (its figure
+    // would be missing anyway).
+    if (workers.pause(seconds * kNanosecondsPerSecond, done) != WorkerGroup::Outcome::ok) return lostOrLate();
+    if (workers.waitPosted(seconds * kWaitNanosecondsPerTestSecond, done) != WorkerGroup::Outcome::ok) {
+        return lostOrLate();
+    }
 
     double total = 0.0;
     for (int i = 0; i < n; ++i) total += area.result(i);

@@ -28,6 +28,12 @@ double PhysicsTest(double seconds);
 // rates into the worker's matrix slots of the sync area.
 double MatrixMultiplyTest(std::int32_t workerIndex, double seconds);
 
+// Run in the parent before the workers of their test are forked: each makes
+// the one-time objects that its libraries create on first use, so that no
+// worker is the first to initialise one (see WorkerGroup::start).
+void prepareEncryptionTest();
+void preparePhysicsTest();
+
 // The CPU tests' shared sink (integer math and floating point write to it).
 class NullSink;
 NullSink& cpuTestsSink();

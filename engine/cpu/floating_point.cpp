@@ -7,6 +7,7 @@
 
 #include "cpu/cpu_tests.h"
 #include "cpu/floating_point_internal.h"
+#include "state/c_rand.h"
 #include "state/clock_log.h"
 #include "state/minstd.h"
 
@@ -24,8 +25,8 @@ constexpr std::int32_t kWrapAbove = 19997;
 void fillSingle(float* single, std::size_t count) {
     Minstd minstd(kDataSeed);
     for (std::size_t k = 0; k < count; ++k) {
-        const int r1 = std::rand();
-        const int r2 = std::rand();
+        const int r1 = cRand();
+        const int r2 = cRand();
         const std::uint32_t m = minstd.next();
         float v = (static_cast<float>(r1) * 1000.0f + static_cast<float>(r2)) +
                   static_cast<float>(m) / 10000.0f;
@@ -37,8 +38,8 @@ void fillSingle(float* single, std::size_t count) {
 void fillDouble(double* dbl, std::size_t count) {
     Minstd minstd(kDataSeed);
     for (std::size_t k = 0; k < count; ++k) {
-        const int r1 = std::rand();
-        const int r2 = std::rand();
+        const int r1 = cRand();
+        const int r2 = cRand();
         const std::uint32_t m = minstd.next();
         double v = (static_cast<double>(r1) * 1000.0 + static_cast<double>(r2)) +
                    static_cast<double>(m) / 10000.0;

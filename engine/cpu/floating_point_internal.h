@@ -16,9 +16,9 @@ inline constexpr std::int64_t kOperationsPerIteration = 40;
 
 // Fills the arrays as the test does: each element is
 // (rand() * 1000 + rand()) + minstd / 10000 in the array's precision, the
-// Minstd generator seeded with 777 for each array, C library rand() continued
-// from whatever state the process has (first all of `single`, then all of
-// `dbl`). 0.0 would be stored as 1.0.
+// Minstd generator seeded with 777 for each array, the C library's rand()
+// sequence (cRand) continued from whatever state the process has (first all
+// of `single`, then all of `dbl`). 0.0 would be stored as 1.0.
 void fillSingle(float* single, std::size_t count);
 void fillDouble(double* dbl, std::size_t count);
 

@@ -41,6 +41,15 @@ CommonExampleInterface* newBuiltScene(PhysicsSceneFactory factory, const DemoOpt
 
 } // namespace
 
+void preparePhysicsTest()
+{
+    // The scene's bodies and motion states take their default transforms
+    // from Bullet's identity transform and matrix, function-local statics of
+    // its headers made on first use.
+    (void)btTransform::getIdentity();
+    (void)btMatrix3x3::getIdentity();
+}
+
 PhysicsRunFigures runPhysicsTest(double testSeconds, PhysicsSceneFactory factory, PhysicsClock clock)
 {
     DemoOptions options;

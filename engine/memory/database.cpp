@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "memory/memory_internal.h"
+#include "state/c_rand.h"
 #include "state/clock_log.h"
 #include "state/worker_group.h"
 #include "state/worker_sync_area.h"
@@ -42,15 +43,11 @@ constexpr char kSelect3Sql[] =
     "firstname LIKE 'K%' OR firstname LIKE 'L%'";
 constexpr char kDropSql[] = "DROP TABLE `vx_mem_test_db`;";
 
-std::function<void(sqlite3*)>& connectionHook() {
-    static std::function<void(sqlite3*)> hook;
-    return hook;
-}
-
-std::function<void(std::int32_t, std::int32_t)>& workerForTesting() {
-    static std::function<void(std::int32_t, std::int32_t)> worker;
-    return worker;
-}
+// Test seams, at namespace scope (made before main): the workers read them,
+// and a worker must not be the first to initialise an object (see
+// WorkerGroup::start).
+std::function<void(sqlite3*)> connectionHook;
+std::function<void(std::int32_t, std::int32_t)> workerForTesting;
 
 // Runs one statement text from the statement buffer, counting rows into
 // *rows when a counter is given.
@@ -102,20 +99,20 @@ bool generateDatabaseData(DatabaseData& data) {
 
     // Fixed seeds: every worker, run and machine with the same C library
     // inserts the same rows.
-    std::srand(777);
+    cSrand(777);
     for (std::uint64_t r = 0; r < kNameRecords; ++r) {
         char* record = data.names + r * kNameRecordBytes;
         for (std::size_t c = 0; c < kNameLetters; ++c) {
-            record[c] = static_cast<char>('A' + std::rand() % kNameAlphabet);
+            record[c] = static_cast<char>('A' + cRand() % kNameAlphabet);
         }
         record[kNameLetters] = '\0';
     }
     std::memcpy(data.blob, data.names, kBlobBytes);
 
-    std::srand(353);
+    cSrand(353);
     auto* bytes = reinterpret_cast<std::uint8_t*>(data.numbers);
     for (std::size_t i = 0; i < kNumbersBytes; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(std::rand());
+        bytes[i] = static_cast<std::uint8_t>(cRand());
     }
     return true;
 }
@@ -132,7 +129,7 @@ DatabaseTally runDatabasePasses(const DatabaseData& data, std::int32_t seconds) 
         sqlite3_close(db);
         return tally;
     }
-    if (connectionHook()) connectionHook()(db);
+    if (connectionHook) connectionHook(db);
     char statement[kStatementBytes];
 
     const std::int64_t start = nowNanoseconds();
@@ -203,11 +200,11 @@ void databaseWorker(std::int32_t seconds, std::int32_t worker) {
 }
 
 void setDatabaseConnectionHookForTesting(std::function<void(sqlite3*)> hook) {
-    connectionHook() = std::move(hook);
+    connectionHook = std::move(hook);
 }
 
 void setDatabaseWorkerForTesting(std::function<void(std::int32_t seconds, std::int32_t worker)> worker) {
-    workerForTesting() = std::move(worker);
+    workerForTesting = std::move(worker);
 }
 
 double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
@@ -215,7 +212,7 @@ double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
     WorkerSyncArea area = currentWorkerSyncArea();
     if (!area.valid()) return 0.0;
     const std::function<void(std::int32_t, std::int32_t)> worker =
-        workerForTesting() ? workerForTesting() : databaseWorker;
+        workerForTesting ? workerForTesting : databaseWorker;
 
     // Initialised before the forks; each worker then opens its own
     // connection, so no library state is shared at run time.
@@ -251,7 +248,10 @@ double runDatabaseTest(std::int32_t seconds, std::int32_t n) {
         } else {
             area.setAbort(true);
         }
-        if (outcome == WorkerGroup::Outcome::timedOut && debugLogging) debugLog("Test Timeout");
+        // A worker that ended without posting, or a bound that ran out.
+        const bool lostOrLate =
+            outcome == WorkerGroup::Outcome::timedOut || outcome == WorkerGroup::Outcome::lost;
+        if (lostOrLate && debugLogging) debugLog("Test Timeout");
     }
 
     sqlite3_shutdown();

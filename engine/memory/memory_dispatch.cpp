@@ -28,20 +28,20 @@ constexpr std::int32_t kLatencyBlocksKiB[] = {16, 64, 8192};
 
 MemoryTestSeams testSeams;
 
-std::function<bool(std::size_t)>& allocationHook() {
-    static std::function<bool(std::size_t)> hook;
-    return hook;
-}
+// At namespace scope, made before main: the database workers allocate
+// through it, and a worker must not be the first to initialise an object
+// (see WorkerGroup::start).
+std::function<bool(std::size_t)> allocationHook;
 
 }  // namespace
 
 void* allocateTestBuffer(std::size_t bytes) {
-    if (allocationHook() && !allocationHook()(bytes)) return nullptr;
+    if (allocationHook && !allocationHook(bytes)) return nullptr;
     return std::malloc(bytes);
 }
 
 void setAllocationHookForTesting(std::function<bool(std::size_t bytes)> allow) {
-    allocationHook() = std::move(allow);
+    allocationHook = std::move(allow);
 }
 
 void setMemoryTestSeamsForTesting(const MemoryTestSeams& seams) { testSeams = seams; }

@@ -137,8 +137,8 @@ constexpr std::size_t kLatencyFallbackBufferBytes = 134217728;  // 128 MiB
 constexpr std::uint64_t kLatencyFallbackBlockNodes = 1024;      // 64 KiB
 
 // Numbers the nodes, shuffles the numbers within blocks of blockNodes with
-// rand() after srand(37) (one draw per node, exchanging with any position of
-// the block) and links the nodes into one cycle in that order: all of
+// the C library's rand() sequence after srand(37) (cRand; one draw per node,
+// exchanging with any position of the block) and links the nodes into one cycle in that order: all of
 // block 0 shuffled, then block 1, ..., then back to the start.
 void linkLatencyCycle(LatencyNode* nodes, std::uint64_t count, std::uint64_t blockNodes);
 
@@ -221,7 +221,7 @@ struct DatabaseData {
     ~DatabaseData();
 
     char* names = nullptr;            // kNameRecords records of kNameRecordBytes
-    std::int64_t* numbers = nullptr;  // kNameRecords numbers (bytes of rand() after srand(353))
+    std::int64_t* numbers = nullptr;  // kNameRecords numbers (bytes of cRand() after cSrand(353))
     std::uint8_t blob[kBlobBytes] = {};  // the first 1000 bytes of names
 };
 

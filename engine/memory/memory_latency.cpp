@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "memory/memory_internal.h"
+#include "state/c_rand.h"
 #include "state/clock_log.h"
 
 namespace {
@@ -29,11 +30,11 @@ void linkLatencyCycle(LatencyNode* nodes, std::uint64_t count, std::uint64_t blo
     // A fixed seed gives the same cycle on every run. The exchange partner
     // is drawn from the whole block on every step (not a Fisher-Yates
     // shuffle): that is the order the figures were first measured with.
-    std::srand(37);
+    cSrand(37);
     for (std::uint64_t b = 0; b < count; b += blockNodes) {
         const std::uint64_t len = std::min(blockNodes, count - b);
         for (std::uint64_t j = 0; j < len; ++j) {
-            const std::uint64_t k = static_cast<std::uint64_t>(std::rand()) % len;
+            const std::uint64_t k = static_cast<std::uint64_t>(cRand()) % len;
             std::swap(nodes[b + j].number, nodes[b + k].number);
         }
     }

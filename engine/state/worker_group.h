@@ -19,8 +19,10 @@
 //   so a parent killed at any moment (waiting for go, measuring, preparing
 //   data) leaves nothing spinning; a worker whose parent ended before it
 //   could ask for this ends at once;
-// - every wait watches the workers' exits every 10 ms, so one that ends
-//   without posting ends the wait at once rather than at its bound;
+// - every wait notices a worker that ends without posting at once rather
+//   than at its bound: the pauses sleep on one pidfd per worker and wake
+//   when one ends (or, where the kernel gives no pidfd, every 10 ms); the
+//   spinning waits look at the workers' exits every 10 ms;
 // - a group that ends kills the workers still running and reaps them all.
 //
 // The forking thread must stay alive for as long as the group exists (it
@@ -53,7 +55,8 @@ public:
     // passing (timedOut, bound in nanoseconds) ends the wait too.
     Outcome waitReady(std::int64_t bound);
 
-    // Sleeps for nanoseconds without polling the area; lost as soon as a
+    // Sleeps for nanoseconds without polling the area and without waking
+    // until the time has passed or a worker has ended; lost as soon as a
     // worker ends while posted(worker) is false.
     Outcome pause(std::int64_t nanoseconds, const Posted& posted);
 
@@ -71,9 +74,15 @@ private:
     bool ended(int worker);
     // True when a worker has ended while posted(worker) is false.
     bool anyLost(const Posted& posted);
+    // Sleeps until the monotonic clock reaches `until` or a worker not yet
+    // reaped ends, whichever comes first (it may also return early).
+    void sleepUntilAnExit(std::int64_t until);
+    // Kills (SIGKILL) worker i if it has not been reaped, then reaps it.
+    void killAndReap(int worker);
 
     WorkerSyncArea area_;
-    std::vector<pid_t> pids_;  // by worker index; -1: never forked or reaped
+    std::vector<pid_t> pids_;   // by worker index; -1: never forked or reaped
+    std::vector<int> pidfds_;   // by worker index; -1: none (reaped, or refused)
 };
 
 // Test seams; the product never sets them. Reset with `= {}`.
@@ -88,5 +97,7 @@ struct WorkerGroupSeams {
     // Every wait bound is divided by this (bounds of many seconds shrink to
     // a fraction of a second, in the same proportion).
     std::int64_t boundDivisor = 1;
+    // False: no pidfd is opened, as on a kernel that has none.
+    bool pidfds = true;
 };
 WorkerGroupSeams& workerGroupSeamsForTesting();

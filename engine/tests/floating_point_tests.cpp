@@ -10,6 +10,7 @@
 #include "cpu/cpu_tests.h"
 #include "cpu/floating_point_internal.h"
 #include "cpu_test_support.h"
+#include "state/c_rand.h"
 
 using namespace floating_point;
 
@@ -22,7 +23,7 @@ struct Data {
 
 Data filledData(unsigned randSeed) {
     Data data;
-    std::srand(randSeed);
+    cSrand(randSeed);
     fillSingle(data.single.data(), kElements);
     fillDouble(data.dbl.data(), kElements);
     return data;
@@ -32,8 +33,8 @@ Data filledData(unsigned randSeed) {
 
 TEST(FloatingPointData, ElementsFollowTheRandAndMinstdFormulaInOrder) {
     const Data data = filledData(4242);
-    // The rand() sequence the fill consumed: two draws per element, the
-    // single array first, the double array continuing it.
+    // The C library's rand() sequence the fill consumed: two draws per
+    // element, the single array first, the double array continuing it.
     std::srand(4242);
     std::vector<int> r(4 * kElements);
     for (int& v : r) v = std::rand();
@@ -126,10 +127,10 @@ TEST(FloatingPointTest, PastDeadlineStillRunsOneBlockOf300Iterations) {
 namespace {
 
 // The floating-point loop with every call logged (B block of 300
-// iterations) and the real blocks; rand() seeded with 31.
+// iterations) and the real blocks; the rand() sequence seeded with 31.
 struct WatchedFloatingPoint : LoggedCalls<FloatingPointCalls, void> {
     WatchedFloatingPoint() : LoggedCalls({kElements * sizeof(float), kElements * sizeof(double)}) {
-        std::srand(31);
+        cSrand(31);
     }
 
     std::vector<std::int32_t> indices;

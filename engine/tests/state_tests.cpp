@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "state/baseline.h"
+#include "state/c_rand.h"
 #include "state/clock_log.h"
 #include "state/minstd.h"
 #include "state/worker_sync_area.h"
@@ -27,6 +28,18 @@ TEST(MinstdTest, SeedSevenSevenSevenDrawsTheKnownSequence) {
     EXPECT_EQ(generator.next(), 150781236u);
     generator.seed(777);
     EXPECT_EQ(generator.next(), 37506567u);
+}
+
+// The engine's copy of rand() draws what the C library's draws: unseeded as
+// after srand(1), and after each seed the tests use.
+TEST(CRandTest, DrawsTheCLibrarySequenceSeedForSeed) {
+    std::srand(1);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(cRand(), std::rand()) << "unseeded, draw " << i;
+    for (const unsigned seed : {37u, 353u, 777u, 0u}) {
+        cSrand(seed);
+        std::srand(seed);
+        for (int i = 0; i < 1000; ++i) ASSERT_EQ(cRand(), std::rand()) << "seed " << seed << ", draw " << i;
+    }
 }
 
 TEST(MinstdTest, MatchesDirectModularProductOverManyDraws) {

@@ -2,9 +2,11 @@
 
 // Small helpers shared by the engine's tests.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -98,6 +100,23 @@ inline bool noChildProcessesLeft() {
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// How long run() took and how often the calling thread gave up its
+// processor in it (voluntary context switches: each sleep, poll or other
+// blocking wait).
+struct Wakeups {
+    double seconds;
+    long switches;
+};
+inline Wakeups countWakeups(const std::function<void()>& run) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const double seconds = secondsSince(start);
+    getrusage(RUSAGE_THREAD, &after);
+    return {seconds, after.ru_nvcsw - before.ru_nvcsw};
 }
 
 [[noreturn]] inline void stall() {
@@ -235,15 +254,26 @@ private:
 #ifdef EXPECT_EQ
 
 // Base of the fixtures whose runs fork workers: after each test the run has
-// reaped every worker, and the worker-group seams are reset.
+// reaped every worker and closed what it opened to watch them, and the
+// worker-group seams are reset.
 class WorkerGroupTest : public ::testing::Test {
 protected:
     void TearDown() override {
         EXPECT_TRUE(workers_.endRemaining());
         EXPECT_TRUE(noChildProcessesLeft());
+        EXPECT_EQ(openDescriptors(), descriptorsBefore_);  // no pidfd left open
         workerGroupSeamsForTesting() = {};
     }
     ForkedWorkers workers_;
+
+private:
+    // Open file descriptors of this process (those below 4096).
+    static int openDescriptors() {
+        int open = 0;
+        for (int fd = 0; fd < 4096; ++fd) open += fcntl(fd, F_GETFD) != -1;
+        return open;
+    }
+    const int descriptorsBefore_ = openDescriptors();
 };
 
 // One way a run of forked workers fails: the seams that make it fail (body
@@ -259,12 +289,14 @@ struct WorkerFailure {
     const char* errorText;
     bool timeoutLogged;
     double minSeconds, maxSeconds;
+    bool pidfds = true;  // false: the group watches the workers without pidfds
 };
 
 // Every failure, made with the bounds cut tenfold (the ready and result
 // waits are then 1 s for a 1-second test), gives 0.0 from run(failure)
-// within its own bound, with its own error text and timeout line, and
-// leaves no child behind.
+// within its own bound, with its own error text and timeout line (logged for
+// a worker that ended without posting as for one too late), and leaves no
+// child behind.
 template <class Body, class Run>
 void expectEveryFailureGivesZero(const std::vector<WorkerFailure<Body>>& failures, Run run) {
     ScopedDebugLogging logging;
@@ -274,6 +306,7 @@ void expectEveryFailureGivesZero(const std::vector<WorkerFailure<Body>>& failure
         std::filesystem::remove("debug.log");
         workerGroupSeamsForTesting().allowFork = failure.allowFork;
         workerGroupSeamsForTesting().started = failure.started;
+        workerGroupSeamsForTesting().pidfds = failure.pidfds;
         testing::internal::CaptureStderr();
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(run(failure), 0.0);  // other workers' figures are discarded
@@ -287,6 +320,7 @@ void expectEveryFailureGivesZero(const std::vector<WorkerFailure<Body>>& failure
     }
     workerGroupSeamsForTesting().allowFork = nullptr;
     workerGroupSeamsForTesting().started = nullptr;
+    workerGroupSeamsForTesting().pidfds = true;
     workerGroupSeamsForTesting().boundDivisor = 1;
 }
 

@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -336,6 +343,8 @@ TEST_F(ResultsFileTest, SavesASecondApartDifferInTimeStampAndChecksum) {
     EXPECT_EQ(oneWithoutStamp, twoWithoutStamp);
 }
 
+// The old content goes, its permission bits stay; a new file has the
+// creation mode less the umask.
 TEST_F(ResultsFileTest, SavingOverAnExistingFileReplacesItEntirely) {
     const std::string path = pathOf("existing.vx");
     {
@@ -345,13 +354,24 @@ TEST_F(ResultsFileTest, SavingOverAnExistingFileReplacesItEntirely) {
         std::fwrite(junk.data(), 1, junk.size(), old);
         std::fclose(old);
     }
+    ASSERT_EQ(chmod(path.c_str(), 0440), 0);
+    const mode_t umaskBefore = umask(022);
     Baseline b;
     fillBaseline(b);
     ASSERT_TRUE(writeBaselineFile(b, path));
+    ASSERT_TRUE(writeBaselineFile(b, pathOf("fresh.vx")));
+    umask(umaskBefore);
     const std::string bytes = vxtest::readWholeFile(path);
     EXPECT_EQ(bytes.find('x' + std::string(8, 'x')), std::string::npos);
     EXPECT_EQ(bytes, makeBaselineDocument(b) + "\nChecksum: " + splitResultsFile(bytes).checksum);
-    EXPECT_EQ(vxtest::filesIn(dir_.path()), std::vector<std::string>{"existing.vx"});
+    EXPECT_EQ(vxtest::filesIn(dir_.path()), (std::vector<std::string>{"existing.vx", "fresh.vx"}));
+    const auto permissions = [&](const char* name) {
+        struct stat status {};
+        stat(pathOf(name).c_str(), &status);
+        return status.st_mode & 07777;
+    };
+    EXPECT_EQ(permissions("existing.vx"), 0440u);
+    EXPECT_EQ(permissions("fresh.vx"), 0644u);
 }
 
 TEST_F(ResultsFileTest, UnopenablePathFailsWithoutTouchingTheRecord) {
@@ -373,33 +393,60 @@ TEST_F(ResultsFileTest, UnopenablePathFailsWithoutTouchingTheRecord) {
     EXPECT_TRUE(std::filesystem::is_directory(pathOf("BL_2.vx")));
 }
 
-// A real write failure: a file-size limit below the file's size (SIGXFSZ
-// ignored, so the write fails with EFBIG), set in a child process so that it
-// stays there.
+// Makes fsync and fdatasync fail with EIO in this process from now on, as
+// on a disk that reports a write error.
+void failEveryFsync() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fdatasync, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EIO & SECCOMP_RET_DATA)),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        std::_Exit(3);
+    }
+}
+
+// Real write failures, each set in a child process so that it stays there:
+// a file-size limit below the file's size (SIGXFSZ ignored, so the write
+// fails with EFBIG), and a disk whose fsync fails once every byte is
+// written. A new file and a rewrite each fail; the old file stays as it was.
 TEST_F(ResultsFileTest, FailedWriteLeavesNoFileAndKeepsTheOldOne) {
     const std::string earlier = "Checksum: of an earlier save";
-    {
-        std::FILE* old = std::fopen(pathOf("BL_old.vx").c_str(), "wb");
-        ASSERT_NE(old, nullptr);
-        std::fwrite(earlier.data(), 1, earlier.size(), old);
-        std::fclose(old);
-    }
     const std::string fresh = pathOf("BL_new.vx");
     const std::string rewritten = pathOf("BL_old.vx");
-    const auto writeUnderTheLimit = [&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{512, 512};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Baseline b;
-        fillBaseline(b);
-        const bool any = writeBaselineFile(b, fresh) || writeBaselineFile(b, rewritten);
-        // The file could be opened, so the time stamp was refreshed.
-        std::_Exit(any ? 1 : b.timeStamp == 20240229235959u ? 2 : 0);
+    const std::pair<const char*, void (*)()> failures[] = {
+        {"file-size limit",
+         [] {
+             std::signal(SIGXFSZ, SIG_IGN);
+             const rlimit limit{512, 512};
+             setrlimit(RLIMIT_FSIZE, &limit);
+         }},
+        {"fsync fails", failEveryFsync},
     };
-    EXPECT_EXIT(writeUnderTheLimit(), testing::ExitedWithCode(0),
-                testing::Eq("Failed to write baseline file\nFailed to write baseline file\n"));
-    EXPECT_EQ(vxtest::filesIn(dir_.path()), std::vector<std::string>{"BL_old.vx"});
-    EXPECT_EQ(vxtest::readWholeFile(rewritten), earlier);
+    for (const auto& [name, fail] : failures) {
+        SCOPED_TRACE(name);
+        {
+            std::FILE* old = std::fopen(rewritten.c_str(), "wb");
+            ASSERT_NE(old, nullptr);
+            std::fwrite(earlier.data(), 1, earlier.size(), old);
+            std::fclose(old);
+        }
+        const auto writeFailing = [&, fail = fail] {
+            fail();
+            Baseline b;
+            fillBaseline(b);
+            const bool any = writeBaselineFile(b, fresh) || writeBaselineFile(b, rewritten);
+            // The file could be opened, so the time stamp was refreshed.
+            std::_Exit(any ? 1 : b.timeStamp == 20240229235959u ? 2 : 0);
+        };
+        EXPECT_EXIT(writeFailing(), testing::ExitedWithCode(0),
+                    testing::Eq("Failed to write baseline file\nFailed to write baseline file\n"));
+        EXPECT_EQ(vxtest::filesIn(dir_.path()), std::vector<std::string>{"BL_old.vx"});
+        EXPECT_EQ(vxtest::readWholeFile(rewritten), earlier);
+    }
 }
 
 }  // namespace
