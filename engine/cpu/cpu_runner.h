@@ -14,11 +14,11 @@ void runCpuTest(int id, Baseline* baseline);
 // and returns the sum of their figures in display units, or 0.0 when a fork
 // failed, no area is mapped, a worker ended without posting (noticed at once
 // while the parent sleeps, within 10 ms while it spins), or the workers were
-// not all ready, or had not all posted, within ten seconds per second of test
-// duration (after the test time, for the results). All but the first two write "Test
-// Timeout" to the debug log when logging is on. Workers still running then are killed; every worker is reaped
-// before this returns, and none outlives the thread that called it (see
-// WorkerGroup).
+// not all ready, or had not all posted, within ten seconds per second of
+// test duration (after the test time, for the results). All but the first
+// two write "Test Timeout" to the debug log when logging is on. Workers still
+// running then are killed; every worker is reaped before this returns, and
+// none outlives the thread that called it (see WorkerGroup).
 double runTestProcesses(int id, Baseline* baseline, int n);
 
 // Inside a worker: runs test id and returns its figure in display units.

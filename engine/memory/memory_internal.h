@@ -138,8 +138,9 @@ constexpr std::uint64_t kLatencyFallbackBlockNodes = 1024;      // 64 KiB
 
 // Numbers the nodes, shuffles the numbers within blocks of blockNodes with
 // the C library's rand() sequence after srand(37) (cRand; one draw per node,
-// exchanging with any position of the block) and links the nodes into one cycle in that order: all of
-// block 0 shuffled, then block 1, ..., then back to the start.
+// exchanging with any position of the block) and links the nodes into one
+// cycle in that order: all of block 0 shuffled, then block 1, ..., then back
+// to the start.
 void linkLatencyCycle(LatencyNode* nodes, std::uint64_t count, std::uint64_t blockNodes);
 
 // The hand-written chase: count dependent loads, each loading the next
