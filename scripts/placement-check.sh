@@ -1,0 +1,119 @@
+#!/bin/bash
+# Development tool: shows how far each test's figure moves when the engine's
+# code moves in memory or the environment grows, and so whether the figures
+# measure the machine rather than the link.
+#
+#   scripts/placement-check.sh [-seconds N] [-rounds N] [-baseline REV] [id...]
+#
+# Builds vx-bench four times, with 0, 16, 32 and 48 bytes of never-executed
+# code linked in front of the engine (VELOCITRIX_PLACEMENT_PAD, off in the
+# product), in build-placement/. Each round then runs, test by test, the
+# unshifted build, the three shifted builds and the unshifted build with
+# 3 KiB more environment (which moves the stack) in an order that rotates
+# from round to round, then the unshifted build once more; with -baseline,
+# also the product build of git revision REV (pad off), to compare an old
+# build with this one interleaved. Every figure is divided by the first
+# unshifted run of its round. The table gives, per test, the median of those
+# ratios over the rounds; "noise" is the second unshifted run's, the floor
+# any other column is judged against: "ok" when every column lies within 1 %
+# of 1 or within the noise floor, whichever is wider.
+#
+# Defaults: 2 s per test (the product's 6 s at -seconds 6), 5 rounds, all 16
+# tests. A round of all tests takes about 6 to 7 minutes at 2 s; the machine
+# should be otherwise idle. Raw figures: build-placement/figures.tsv.
+set -eu
+cd "$(dirname "$0")/.."
+
+seconds=2
+rounds=5
+baseline=""
+ids=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -seconds) seconds="$2"; shift 2 ;;
+    -rounds) rounds="$2"; shift 2 ;;
+    -baseline) baseline="$2"; shift 2 ;;
+    -*) echo "usage: $0 [-seconds N] [-rounds N] [-baseline REV] [id...]" >&2; exit 2 ;;
+    *) ids+=("$1"); shift ;;
+  esac
+done
+case "$rounds" in ''|*[!0-9]*|0) echo "$0: -rounds takes a whole number of at least 1" >&2; exit 2 ;; esac
+[ ${#ids[@]} -gt 0 ] || ids=($(seq 0 15))
+
+./scripts/install-deps.sh
+out=build-placement
+mkdir -p "$out"
+for pad in 0 16 32 48; do
+  cmake -S . -B "$out/pad-$pad" -DCMAKE_BUILD_TYPE=Release -DVELOCITRIX_BUILD_TESTS=OFF \
+    -DVELOCITRIX_BUILD_APP=OFF -DVELOCITRIX_PLACEMENT_PAD="$pad" >/dev/null
+  cmake --build "$out/pad-$pad" -j"$(nproc)" --target vx-bench >/dev/null
+done
+declare -A bench=([A]="$out/pad-0" [+16]="$out/pad-16" [+32]="$out/pad-32" [+48]="$out/pad-48"
+                  [env+3K]="$out/pad-0" [B]="$out/pad-0")
+middle=(+16 +32 +48 env+3K)
+if [ -n "$baseline" ]; then
+  rev=$(git rev-parse --verify "$baseline^{commit}")
+  rm -rf "$out/baseline-src"
+  git worktree prune
+  git worktree add --detach "$out/baseline-src" "$rev" >/dev/null
+  cmake -S "$out/baseline-src" -B "$out/baseline" -DCMAKE_BUILD_TYPE=Release \
+    -DVELOCITRIX_BUILD_TESTS=OFF -DVELOCITRIX_BUILD_APP=OFF >/dev/null
+  cmake --build "$out/baseline" -j"$(nproc)" --target vx-bench >/dev/null
+  bench[old]="$out/baseline"
+  middle+=(old)
+fi
+
+# 3 KiB of environment more than the plain runs have.
+extra_env="VX_PLACEMENT_ENV=$(head -c 3072 /dev/zero | tr '\0' x)"
+figures="$out/figures.tsv"
+printf 'round\tid\tvariant\tfigure\n' >"$figures"
+for ((r = 0; r < rounds; r++)); do
+  n=${#middle[@]}
+  order=(A)
+  for ((k = 0; k < n; k++)); do order+=("${middle[(k + r) % n]}"); done
+  order+=(B)
+  for id in "${ids[@]}"; do
+    for v in "${order[@]}"; do
+      if [ "$v" = env+3K ]; then
+        line=$(env "$extra_env" "${bench[$v]}/bench/vx-bench" -seconds "$seconds" "$id" | grep ' median ')
+      else
+        line=$("${bench[$v]}/bench/vx-bench" -seconds "$seconds" "$id" | grep ' median ')
+      fi
+      printf '%d\t%s\t%s\t%s\n' "$r" "$id" "$v" "$(echo "$line" | awk '{print $2}')" >>"$figures"
+    done
+  done
+  echo "round $((r + 1)) of $rounds done" >&2
+done
+
+/usr/bin/python3 - "$figures" "$seconds" "${middle[@]}" <<'EOF'
+import statistics, sys
+from collections import defaultdict
+
+path, seconds, columns = sys.argv[1], sys.argv[2], sys.argv[3:]
+names = ["Integer Math", "Floating Point Math", "Prime Numbers", "Sorting", "Encryption",
+         "Compression", "CPU Single Thread", "Physics", "Extended Instructions", "Database",
+         "Memory Read Cached", "Memory Read Uncached", "Memory Write", "Available RAM",
+         "Memory Latency", "Memory Threaded"]
+runs = defaultdict(dict)
+order = []
+with open(path) as f:
+    next(f)
+    for line in f:
+        r, i, v, x = line.rstrip("\n").split("\t")
+        runs[(int(r), int(i))][v] = float(x)
+        if int(i) not in order:
+            order.append(int(i))
+cols = ["B"] + columns
+print(f"median ratio to the first unshifted run of the round, "
+      f"{len({r for r, _ in runs})} rounds, {seconds} s per test")
+print(f"{'':3}{'test':24}{'noise':>8}" + "".join(f"{c:>8}" for c in columns) + "  verdict")
+for i in order:
+    med = {}
+    for c in cols:
+        ratios = [v[c] / v["A"] for (r, j), v in runs.items() if j == i and v.get("A")]
+        med[c] = statistics.median(ratios) if ratios else float("nan")
+    floor = max(0.01, abs(med["B"] - 1))
+    judged = [c for c in columns if c != "old"]
+    verdict = "ok" if all(abs(med[c] - 1) <= floor for c in judged) else "MOVES"
+    print(f"{i:<3}{names[i]:24}" + "".join(f"{med[c]:8.3f}" for c in cols) + f"  {verdict}")
+EOF
