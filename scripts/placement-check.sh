@@ -20,7 +20,7 @@
 # the noise floor, whichever is wider.
 #
 # Defaults: 2 s per test (the product's 6 s at -seconds 6), 5 rounds, all 16
-# tests. A round of all tests takes about 7 to 8 minutes at 2 s; the machine
+# tests. A round of all tests takes about 9 minutes at 2 s; the machine
 # should be otherwise idle. Raw figures: build-placement/figures.tsv.
 set -eu
 cd "$(dirname "$0")/.."

@@ -53,12 +53,13 @@ void fillTestBuffer(std::uint8_t* buffer, std::size_t bytes) {
 // unroll or vectorise them. The "memory" clobber makes it finish every
 // store to the buffer (the fill) before the loop runs. Each pass of a
 // loop loads or stores the word at p, advances p by 8 and counts n down.
+// The loop starts on a 64-byte boundary (VX_ALIGNED_LOOP_START).
 #if defined(__x86_64__)
-#define VX_QWORD_LOOP(access) "1:\n\t" access "\n\taddq $8, %[p]\n\tdecq %[n]\n\tjnz 1b"
+#define VX_QWORD_LOOP(access) VX_ALIGNED_LOOP_START access "\n\taddq $8, %[p]\n\tdecq %[n]\n\tjnz 1b"
 #define VX_LOAD "movq (%[p]), %[t]"
 #define VX_STORE "movq %[v], (%[p])"
 #elif defined(__aarch64__)
-#define VX_QWORD_LOOP(access) "1:\n\t" access "\n\tadd %x[p], %x[p], #8\n\tsubs %x[n], %x[n], #1\n\tb.ne 1b"
+#define VX_QWORD_LOOP(access) VX_ALIGNED_LOOP_START access "\n\tadd %x[p], %x[p], #8\n\tsubs %x[n], %x[n], #1\n\tb.ne 1b"
 #define VX_LOAD "ldr %x[t], [%x[p]]"
 #define VX_STORE "str %x[v], [%x[p]]"
 #else

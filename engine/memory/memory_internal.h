@@ -54,6 +54,29 @@ const MemoryTestSeams& memoryTestSeams();
 // The seam's clock, or nowNanoseconds.
 std::int64_t memoryTestClock();
 
+// ---- placement of the hand-written loops -------------------------------
+
+// Assembler text that starts a hand-written loop at local label 1: aligned
+// to 64 bytes, so that the loop body (under 16 bytes) lies inside one
+// 64-byte block whatever code precedes it or wherever the linker puts the
+// function (a loop across a block boundary can halve a bandwidth figure).
+// The padding before the label runs once per call. The label's address is
+// also recorded in the section velocitrix_loop_starts, one pointer per loop,
+// where a test checks every loop's placement; the test also builds the
+// loops once with VX_LOOP_PROBE_PAD set to code that ends 16 bytes past a
+// boundary, which only the alignment can undo.
+#ifndef VX_LOOP_PROBE_PAD
+#define VX_LOOP_PROBE_PAD ""
+#endif
+#define VX_ALIGNED_LOOP_START                                   \
+    VX_LOOP_PROBE_PAD                                           \
+    ".p2align 6\n"                                              \
+    "1:\n\t"                                                    \
+    ".pushsection velocitrix_loop_starts, \"aw\"\n\t"           \
+    ".balign 8\n\t"                                             \
+    ".8byte 1b\n\t"                                             \
+    ".popsection\n\t"
+
 // ---- waiting for workers ------------------------------------------------
 
 // How long a test waits for its threads or worker processes to become ready,

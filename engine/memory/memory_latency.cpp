@@ -48,12 +48,13 @@ void linkLatencyCycle(LatencyNode* nodes, std::uint64_t count, std::uint64_t blo
 
 // Each load's address is the previous load's value, so the loads cannot
 // overlap; the assembly keeps the compiler from unrolling, reordering or
-// dropping them (callers ignore the node reached).
+// dropping them (callers ignore the node reached). The loop starts on a
+// 64-byte boundary (VX_ALIGNED_LOOP_START).
 #if defined(__x86_64__)
 
 LatencyNode* chasePointers(LatencyNode* start, std::uint64_t count) {
     asm volatile(
-        "1:\n\t"
+        VX_ALIGNED_LOOP_START
         "movq (%[p]), %[p]\n\t"
         "decq %[n]\n\t"
         "jnz 1b"
@@ -67,7 +68,7 @@ LatencyNode* chasePointers(LatencyNode* start, std::uint64_t count) {
 
 LatencyNode* chasePointers(LatencyNode* start, std::uint64_t count) {
     asm volatile(
-        "1:\n\t"
+        VX_ALIGNED_LOOP_START
         "ldr %x[p], [%x[p]]\n\t"
         "subs %x[n], %x[n], #1\n\t"
         "b.ne 1b"
