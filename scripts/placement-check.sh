@@ -4,6 +4,7 @@
 # measure the machine rather than the link.
 #
 #   scripts/placement-check.sh [-seconds N] [-rounds N] [-baseline REV] [id...]
+#   scripts/placement-check.sh -table FIGURES
 #
 # Builds vx-bench four times, with 0, 16, 32 and 48 bytes of never-executed
 # code linked in front of the engine (VELOCITRIX_PLACEMENT_PAD, off in the
@@ -17,29 +18,78 @@
 # table gives, per test, the median of those ratios over the rounds; "noise"
 # is the second unshifted run's, the floor the other columns are judged
 # against: "ok" when every column but "old" lies within 1 % of 1 or within
-# the noise floor, whichever is wider.
+# the noise floor, whichever is wider. "range" gives the lowest and highest
+# ratio of the second unshifted run over the rounds. -table prints the table
+# of a figures file of an earlier run again.
 #
 # Defaults: 2 s per test (the product's 6 s at -seconds 6), 5 rounds, all 16
-# tests. A round of all tests takes about 9 minutes at 2 s; the machine
-# should be otherwise idle. Raw figures: build-placement/figures.tsv.
+# tests. A round of all tests takes about 9 minutes at 2 s (10 to 11 with
+# -baseline); the machine should be otherwise idle. Raw figures:
+# build-placement/figures.tsv.
 set -eu
 cd "$(dirname "$0")/.."
+
+# The table of the figures file $figures (see above).
+print_table() {
+  /usr/bin/python3 - "$figures" <<'EOF'
+import statistics, sys
+from collections import defaultdict
+
+path = sys.argv[1]
+names = ["Integer Math", "Floating Point Math", "Prime Numbers", "Sorting", "Encryption",
+         "Compression", "CPU Single Thread", "Physics", "Extended Instructions", "Database",
+         "Memory Read Cached", "Memory Read Uncached", "Memory Write", "Available RAM",
+         "Memory Latency", "Memory Threaded"]
+runs = defaultdict(dict)
+order = []
+with open(path) as f:
+    seconds = f.readline().split()[1]
+    next(f)
+    for line in f:
+        r, i, v, x = line.rstrip("\n").split("\t")
+        runs[(int(r), int(i))][v] = float(x)
+        if int(i) not in order:
+            order.append(int(i))
+columns = [c for c in ("+16", "+32", "+48", "env+3K", "old")
+           if any(c in v for v in runs.values())]
+cols = ["B"] + columns
+print(f"median ratio to the first unshifted run of the round, "
+      f"{len({r for r, _ in runs})} rounds, {seconds} s per test")
+print(f"{'':3}{'test':24}{'noise':>8}" + "".join(f"{c:>8}" for c in columns) +
+      f"  {'verdict':8}range")
+for i in order:
+    med, noise = {}, []
+    for c in cols:
+        ratios = [v[c] / v["A"] for (r, j), v in runs.items() if j == i and v.get("A") and c in v]
+        med[c] = statistics.median(ratios) if ratios else float("nan")
+        noise = ratios if c == "B" else noise
+    floor = max(0.01, abs(med["B"] - 1))
+    judged = [c for c in columns if c != "old"]
+    verdict = "ok" if all(abs(med[c] - 1) <= floor for c in judged) else "MOVES"
+    print(f"{i:<3}{names[i]:24}" + "".join(f"{med[c]:8.3f}" for c in cols) +
+          f"  {verdict:8}{min(noise, default=0):.2f}-{max(noise, default=0):.2f}")
+EOF
+}
 
 seconds=2
 rounds=5
 baseline=""
+table=""
 ids=()
 while [ $# -gt 0 ]; do
   case "$1" in
     -seconds) seconds="$2"; shift 2 ;;
     -rounds) rounds="$2"; shift 2 ;;
     -baseline) baseline="$2"; shift 2 ;;
-    -*) echo "usage: $0 [-seconds N] [-rounds N] [-baseline REV] [id...]" >&2; exit 2 ;;
+    -table) table="$2"; shift 2 ;;
+    -*) echo "usage: $0 [-seconds N] [-rounds N] [-baseline REV] [id...] | -table FIGURES" >&2
+        exit 2 ;;
     *) ids+=("$1"); shift ;;
   esac
 done
 case "$rounds" in ''|*[!0-9]*|0) echo "$0: -rounds takes a whole number of at least 1" >&2; exit 2 ;; esac
 [ ${#ids[@]} -gt 0 ] || ids=($(seq 0 15))
+[ -z "$table" ] || { figures="$table"; print_table; exit 0; }
 
 ./scripts/install-deps.sh
 out=build-placement
@@ -67,7 +117,7 @@ fi
 # 3 KiB of environment more than the plain runs have.
 extra_env="VX_PLACEMENT_ENV=$(head -c 3072 /dev/zero | tr '\0' x)"
 figures="$out/figures.tsv"
-printf 'round\tid\tvariant\tfigure\n' >"$figures"
+printf '# %s s per test\nround\tid\tvariant\tfigure\n' "$seconds" >"$figures"
 for ((r = 0; r < rounds; r++)); do
   n=${#middle[@]}
   order=(A)
@@ -89,35 +139,4 @@ for ((r = 0; r < rounds; r++)); do
   echo "round $((r + 1)) of $rounds done" >&2
 done
 
-/usr/bin/python3 - "$figures" "$seconds" "${middle[@]}" <<'EOF'
-import statistics, sys
-from collections import defaultdict
-
-path, seconds, columns = sys.argv[1], sys.argv[2], sys.argv[3:]
-names = ["Integer Math", "Floating Point Math", "Prime Numbers", "Sorting", "Encryption",
-         "Compression", "CPU Single Thread", "Physics", "Extended Instructions", "Database",
-         "Memory Read Cached", "Memory Read Uncached", "Memory Write", "Available RAM",
-         "Memory Latency", "Memory Threaded"]
-runs = defaultdict(dict)
-order = []
-with open(path) as f:
-    next(f)
-    for line in f:
-        r, i, v, x = line.rstrip("\n").split("\t")
-        runs[(int(r), int(i))][v] = float(x)
-        if int(i) not in order:
-            order.append(int(i))
-cols = ["B"] + columns
-print(f"median ratio to the first unshifted run of the round, "
-      f"{len({r for r, _ in runs})} rounds, {seconds} s per test")
-print(f"{'':3}{'test':24}{'noise':>8}" + "".join(f"{c:>8}" for c in columns) + "  verdict")
-for i in order:
-    med = {}
-    for c in cols:
-        ratios = [v[c] / v["A"] for (r, j), v in runs.items() if j == i and v.get("A")]
-        med[c] = statistics.median(ratios) if ratios else float("nan")
-    floor = max(0.01, abs(med["B"] - 1))
-    judged = [c for c in columns if c != "old"]
-    verdict = "ok" if all(abs(med[c] - 1) <= floor for c in judged) else "MOVES"
-    print(f"{i:<3}{names[i]:24}" + "".join(f"{med[c]:8.3f}" for c in cols) + f"  {verdict}")
-EOF
+print_table
