@@ -19,8 +19,12 @@
 # is the second unshifted run's, the floor the other columns are judged
 # against: "ok" when every column but "old" lies within 1 % of 1 or within
 # the noise floor, whichever is wider. "range" gives the lowest and highest
-# ratio of the second unshifted run over the rounds. -table prints the table
-# of a figures file of an earlier run again.
+# ratio of the second unshifted run over the rounds. A second table gives, per
+# column, the chance of so large a move with no placement effect at all: where
+# runs swing by much more than 1 %, the verdict says MOVES for about 4 tests in
+# 5 by chance alone (the floor is one column's median; the others are as
+# likely to lie further out), and the chance tells a move from that noise.
+# -table prints the tables of a figures file of an earlier run again.
 #
 # Defaults: 2 s per test (the product's 6 s at -seconds 6), 5 rounds, all 16
 # tests. A round of all tests takes about 9 minutes at 2 s (10 to 11 with
@@ -32,7 +36,7 @@ cd "$(dirname "$0")/.."
 # The table of the figures file $figures (see above).
 print_table() {
   /usr/bin/python3 - "$figures" <<'EOF'
-import statistics, sys
+import math, random, statistics, sys
 from collections import defaultdict
 
 path = sys.argv[1]
@@ -68,6 +72,29 @@ for i in order:
     verdict = "ok" if all(abs(med[c] - 1) <= floor for c in judged) else "MOVES"
     print(f"{i:<3}{names[i]:24}" + "".join(f"{med[c]:8.3f}" for c in cols) +
           f"  {verdict:8}{min(noise, default=0):.2f}-{max(noise, default=0):.2f}")
+
+# With no placement effect the three runs A, B and a column's are exchangeable
+# within a round. The chance below is that of a median (over the rounds) of
+# log(column) - (log A + log B) / 2 at least as far from 0 as the one measured,
+# with the three labels shuffled at random within every round: small (under
+# 0.05 in about 1 column of 20 by chance alone) where the column moved.
+draws = 2000
+shuffle = random.Random(0)
+print(f"\nchance of so large a move with no placement effect ({draws} shuffles)")
+print(f"{'':3}{'test':24}" + "".join(f"{c:>8}" for c in columns))
+for i in order:
+    chances = []
+    for c in columns:
+        logs = [[math.log(v[k]) for k in ("A", "B", c)]
+                for (r, j), v in runs.items() if j == i and v.get("A") and v.get("B") and v.get(c)]
+        move = lambda rounds: abs(statistics.median(x[2] - (x[0] + x[1]) / 2 for x in rounds))
+        if not logs:
+            chances.append(float("nan"))
+            continue
+        seen = move(logs)
+        hits = sum(move([shuffle.sample(x, 3) for x in logs]) >= seen - 1e-12 for _ in range(draws))
+        chances.append(hits / draws)
+    print(f"{i:<3}{names[i]:24}" + "".join(f"{p:8.2f}" for p in chances))
 EOF
 }
 
