@@ -39,62 +39,66 @@ print_table() {
 import math, random, statistics, sys
 from collections import defaultdict
 
-path = sys.argv[1]
-names = ["Integer Math", "Floating Point Math", "Prime Numbers", "Sorting", "Encryption",
-         "Compression", "CPU Single Thread", "Physics", "Extended Instructions", "Database",
-         "Memory Read Cached", "Memory Read Uncached", "Memory Write", "Available RAM",
-         "Memory Latency", "Memory Threaded"]
+# A figures file: "# N s per test", "# name<TAB>id<TAB>test name" lines (as
+# vx-bench prints the names), a column header, and round, id, variant, figure.
 runs = defaultdict(dict)
-order = []
-with open(path) as f:
-    seconds = f.readline().split()[1]
-    next(f)
+names, order, seconds = {}, [], "?"
+with open(sys.argv[1]) as f:
     for line in f:
-        r, i, v, x = line.rstrip("\n").split("\t")
-        runs[(int(r), int(i))][v] = float(x)
-        if int(i) not in order:
-            order.append(int(i))
+        fields = line.rstrip("\n").split("\t")
+        if line.startswith("# name\t"):
+            names[int(fields[1])] = fields[2]
+        elif line.startswith("#"):
+            seconds = line.split()[1]
+        elif fields[0] != "round":
+            r, i, v, x = int(fields[0]), int(fields[1]), fields[2], float(fields[3])
+            runs[(r, i)][v] = x
+            order += [i] if i not in order else []
 columns = [c for c in ("+16", "+32", "+48", "env+3K", "old")
            if any(c in v for v in runs.values())]
-cols = ["B"] + columns
+judged = [c for c in columns if c != "old"]
+
+def rounds_of(i, *variants):
+    """The rounds of test i that have a figure for each of the variants."""
+    return [v for (r, j), v in runs.items() if j == i and all(v.get(k) for k in variants)]
+
+def label(i):
+    return f"{i:<3}{names.get(i, f'test {i}')[:28]:30}"
+
 print(f"median ratio to the first unshifted run of the round, "
       f"{len({r for r, _ in runs})} rounds, {seconds} s per test")
-print(f"{'':3}{'test':24}{'noise':>8}" + "".join(f"{c:>8}" for c in columns) +
+print(f"{'':3}{'test':30}{'noise':>8}" + "".join(f"{c:>8}" for c in columns) +
       f"  {'verdict':8}range")
 for i in order:
-    med, noise = {}, []
-    for c in cols:
-        ratios = [v[c] / v["A"] for (r, j), v in runs.items() if j == i and v.get("A") and c in v]
-        med[c] = statistics.median(ratios) if ratios else float("nan")
-        noise = ratios if c == "B" else noise
+    ratios = {c: [v[c] / v["A"] for v in rounds_of(i, "A", c)] for c in ["B"] + columns}
+    med = {c: statistics.median(x) if x else float("nan") for c, x in ratios.items()}
     floor = max(0.01, abs(med["B"] - 1))
-    judged = [c for c in columns if c != "old"]
     verdict = "ok" if all(abs(med[c] - 1) <= floor for c in judged) else "MOVES"
-    print(f"{i:<3}{names[i]:24}" + "".join(f"{med[c]:8.3f}" for c in cols) +
-          f"  {verdict:8}{min(noise, default=0):.2f}-{max(noise, default=0):.2f}")
+    noise = ratios["B"] or [0]
+    print(label(i) + "".join(f"{m:8.3f}" for m in med.values()) +
+          f"  {verdict:8}{min(noise):.2f}-{max(noise):.2f}")
 
 # With no placement effect the three runs A, B and a column's are exchangeable
 # within a round. The chance below is that of a median (over the rounds) of
 # log(column) - (log A + log B) / 2 at least as far from 0 as the one measured,
 # with the three labels shuffled at random within every round: small (under
 # 0.05 in about 1 column of 20 by chance alone) where the column moved.
+def move(logs):
+    return abs(statistics.median(x[2] - (x[0] + x[1]) / 2 for x in logs))
+
 draws = 2000
 shuffle = random.Random(0)
 print(f"\nchance of so large a move with no placement effect ({draws} shuffles)")
-print(f"{'':3}{'test':24}" + "".join(f"{c:>8}" for c in columns))
+print(f"{'':3}{'test':30}" + "".join(f"{c:>8}" for c in columns))
 for i in order:
     chances = []
     for c in columns:
-        logs = [[math.log(v[k]) for k in ("A", "B", c)]
-                for (r, j), v in runs.items() if j == i and v.get("A") and v.get("B") and v.get(c)]
-        move = lambda rounds: abs(statistics.median(x[2] - (x[0] + x[1]) / 2 for x in rounds))
-        if not logs:
-            chances.append(float("nan"))
-            continue
-        seen = move(logs)
-        hits = sum(move([shuffle.sample(x, 3) for x in logs]) >= seen - 1e-12 for _ in range(draws))
+        logs = [[math.log(v[k]) for k in ("A", "B", c)] for v in rounds_of(i, "A", "B", c)]
+        seen = move(logs) if logs else None
+        hits = sum(move([shuffle.sample(x, 3) for x in logs]) >= seen - 1e-12
+                   for _ in range(draws)) if logs else float("nan")
         chances.append(hits / draws)
-    print(f"{i:<3}{names[i]:24}" + "".join(f"{p:8.2f}" for p in chances))
+    print(label(i) + "".join(f"{p:8.2f}" for p in chances))
 EOF
 }
 
@@ -153,7 +157,10 @@ for ((r = 0; r < rounds; r++)); do
   for id in "${ids[@]}"; do
     # One run not counted first: the first run of a test after another test
     # differs systematically (database up to 30 % slower, cached read 10 %).
-    "${bench[A]}/bench/vx-bench" -seconds "$seconds" "$id" >/dev/null
+    # Its output names the test for the table ("%2d %-30s" before the figure).
+    warm=$("${bench[A]}/bench/vx-bench" -seconds "$seconds" "$id")
+    [ "$r" -gt 0 ] || printf '# name\t%s\t%s\n' "$id" \
+      "$(echo "$warm" | sed -n "s/^ *$id \(.\{1,30\}\).*/\1/p" | head -1 | sed 's/ *$//')" >>"$figures"
     for v in "${order[@]}"; do
       if [ "$v" = env+3K ]; then
         line=$(env "$extra_env" "${bench[$v]}/bench/vx-bench" -seconds "$seconds" "$id" | grep ' median ')
